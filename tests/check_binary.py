@@ -1,0 +1,59 @@
+#!/usr/bin/env python3
+"""Checks what the shipped binary needs at run time and, optionally, its
+stripped size and ELF header.
+
+usage: check_binary.py --readelf R --strip S --binary B --allow REGEX...
+                       [--max-stripped-bytes N] [--header REGEX...]
+
+Every NEEDED entry must match one of the --allow patterns: the routers the
+tool is for often have no C++ runtime, so libstdc++ must never creep in.
+"""
+import argparse
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+
+def readelf(tool, flag, binary):
+    return subprocess.run([tool, flag, binary], capture_output=True, text=True,
+                          check=True).stdout
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--readelf", required=True)
+    parser.add_argument("--strip", required=True)
+    parser.add_argument("--binary", required=True)
+    parser.add_argument("--allow", nargs="+", default=[])
+    parser.add_argument("--max-stripped-bytes", type=int)
+    parser.add_argument("--header", nargs="*", default=[])
+    args = parser.parse_args()
+
+    problems = []
+    needed = re.findall(r"\(NEEDED\).*\[(.*)\]", readelf(args.readelf, "-d", args.binary))
+    for lib in needed:
+        if not any(re.fullmatch(pattern, lib) for pattern in args.allow):
+            problems.append(f"needs {lib}, which is not allowed")
+
+    header = readelf(args.readelf, "-h", args.binary)
+    for pattern in args.header:
+        if not re.search(pattern, header):
+            problems.append(f"ELF header does not match {pattern!r}")
+
+    with tempfile.TemporaryDirectory() as scratch:
+        stripped = os.path.join(scratch, "stripped")
+        subprocess.run([args.strip, "-o", stripped, args.binary], check=True)
+        size = os.path.getsize(stripped)
+
+    print(f"NEEDED: {' '.join(needed) or '(none)'}; stripped size: {size} bytes")
+    if args.max_stripped_bytes is not None and size > args.max_stripped_bytes:
+        problems.append(f"stripped size {size} exceeds {args.max_stripped_bytes} bytes")
+    for problem in problems:
+        print(f"check_binary: {problem}")
+    sys.exit(1 if problems else 0)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,110 @@
+#!/usr/bin/env python3
+"""Runs one row of the command-line case table and compares stdout, stderr
+and exit status exactly.
+
+usage: run_case.py TABLE NAME -- [EMULATOR...] BINARY
+
+Row fields are tab-separated: name, status, stdout, stderr, then the whole
+argument vector, program name first. Fields take the escapes \\n \\t \\\\ and
+\\xHH; an argument written '' is the empty text. A stdout field of ">&-" runs
+the tool with standard output closed, one of ">PATH" with it sent to PATH;
+stdout is then not compared.
+"""
+import ctypes
+import os
+import re
+import subprocess
+import sys
+
+SKIP = 77  # CTest's SKIP_RETURN_CODE for rows that need a host process start
+
+
+def unescape(field):
+    def one(match):
+        text = match.group(0)
+        if text.startswith("\\x"):
+            return bytes([int(text[2:], 16)])
+        return {"\\n": b"\n", "\\t": b"\t", "\\\\": b"\\"}[text]
+
+    out = b""
+    pos = 0
+    for match in re.finditer(r"\\x[0-9A-Fa-f]{2}|\\[nt\\]", field):
+        out += field[pos:match.start()].encode() + one(match)
+        pos = match.end()
+    return out + field[pos:].encode()
+
+
+def find_row(table, name):
+    with open(table, encoding="utf-8") as lines:
+        for line in lines:
+            line = line.rstrip("\n")
+            if not line or line.startswith("#"):
+                continue
+            fields = line.split("\t")
+            if fields[0] == name:
+                return fields
+    sys.exit(f"run_case: no row named {name!r} in {table}")
+
+
+def run(command, argv, stdout_field):
+    """Starts the tool with exactly `argv` as its argument vector."""
+    binary = command[-1]
+    emulator = command[:-1]
+    env = dict(os.environ)
+    stdout = subprocess.PIPE
+    actions = []
+    if stdout_field == ">&-":
+        stdout = None
+        actions.append(lambda: os.close(1))
+    elif stdout_field.startswith(">"):
+        stdout = open(stdout_field[1:], "wb")
+
+    if not argv:
+        # No program name at all: only a direct execve can do that, and it
+        # cannot be passed through an emulator.
+        if emulator:
+            print("run_case: an empty argument vector needs a native run; skipped")
+            sys.exit(SKIP)
+        libc = ctypes.CDLL(None, use_errno=True)
+        no_args = (ctypes.c_char_p * 1)(None)
+        environ = (ctypes.c_char_p * 1)(None)
+        actions.append(lambda: libc.execve(os.fsencode(binary), no_args, environ))
+        argv = [os.fsencode(binary)]
+    elif emulator:
+        # qemu-user takes the guest's program name from this variable.
+        env["QEMU_ARGV0"] = argv[0].decode("latin-1")
+        argv = emulator + [binary] + argv[1:]
+        binary = emulator[0]
+
+    def before_exec():
+        for action in actions:
+            action()
+
+    return subprocess.run(argv, executable=binary, stdout=stdout, stderr=subprocess.PIPE,
+                          stdin=subprocess.DEVNULL, env=env, preexec_fn=before_exec,
+                          timeout=60, check=False)
+
+
+def main():
+    if len(sys.argv) < 5 or sys.argv[3] != "--":
+        sys.exit(__doc__)
+    table, name, command = sys.argv[1], sys.argv[2], sys.argv[4:]
+    fields = find_row(table, name)
+    status, stdout_field, stderr_field = int(fields[1]), fields[2], fields[3]
+    argv = [b"" if arg == "''" else unescape(arg) for arg in fields[4:]]
+
+    result = run(command, argv, stdout_field)
+    checks = [("status", status, result.returncode),
+              ("stderr", unescape(stderr_field), result.stderr)]
+    if not stdout_field.startswith(">"):
+        checks.append(("stdout", unescape(stdout_field), result.stdout))
+    failed = [(what, want, got) for what, want, got in checks if want != got]
+    for what, want, got in failed:
+        print(f"{name}: {what} expected {want!r}, got {got!r}")
+    if failed:
+        print(f"{name}: arguments {argv!r}")
+        sys.exit(1)
+
+
+if __name__ == "__main__":
+    main()
