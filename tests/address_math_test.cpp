@@ -68,9 +68,9 @@ TEST(ReadQuad, ScansFourNumbersFromTheStart) {
 }
 
 TEST(ReadQuad, RefusesTextsThatDoNotStartWithFourNumbers) {
-    const char *texts[] = {"ip=10.0.0.1", "x1.2.3.4y", ".1.2.3.4", "1.2.x.1.2.3.4",
-                           "1 .2.3.4",    "1.2.3",     "1.2.3.",   "1..2.3.4",
-                           "",            "-.1.2.3",   "1.2.3.+",  "1,2,3,4", "0x1.2.3.4"};
+    const char *texts[] = {
+        "ip=10.0.0.1", "x1.2.3.4y", ".1.2.3.4", "1.2.x.1.2.3.4", "1 .2.3.4", "1.2.3",    "1.2.3.",
+        "1..2.3.4",    "",          "-.1.2.3",  "1.2.3.+",       "1,2,3,4",  "0x1.2.3.4"};
     for (const char *text : texts) {
         quad q{{7, 7, 7, 7}};
         EXPECT_FALSE(read_quad(text, &q)) << '"' << text << '"';
