@@ -28,6 +28,9 @@ constexpr char WRITE_MESSAGE[] = "Error - writing result...\n";
 constexpr char FALLBACK_NAME[] = "ip4add";
 } // namespace
 
+// Failed writes of the usage line and of the error messages are not
+// examined: their statuses already tell the caller what happened, and there
+// is nowhere left to report a broken standard error.
 int main(int argc, char *argv[]) {
     if (argc != 3) {
         printf(USAGE_FORMAT, argc > 0 && argv[0] && argv[0][0] ? argv[0] : FALLBACK_NAME);
@@ -38,10 +41,10 @@ int main(int argc, char *argv[]) {
 
     switch (contains_dotted_quad(address_text, IP4ADD_PATTERN)) {
     case quad_search::pattern_error:
-        fputs(COMPILE_MESSAGE, stderr);
+        (void)fputs(COMPILE_MESSAGE, stderr);
         return EXIT_PATTERN;
     case quad_search::not_found:
-        fprintf(stderr, REFUSAL_FORMAT, address_text);
+        (void)fprintf(stderr, REFUSAL_FORMAT, address_text);
         return EXIT_NOT_QUAD;
     case quad_search::found:
         break;
@@ -52,7 +55,7 @@ int main(int argc, char *argv[]) {
     // A quad somewhere in the text is not enough: the numbers are read from
     // its start, and a text that does not begin with one is refused alike.
     if (!read_quad(address_text, &q)) {
-        fprintf(stderr, REFUSAL_FORMAT, address_text);
+        (void)fprintf(stderr, REFUSAL_FORMAT, address_text);
         return EXIT_NOT_QUAD;
     }
     octets o = split_address(compose_address(q, offset));
@@ -60,7 +63,7 @@ int main(int argc, char *argv[]) {
     printf(RESULT_FORMAT, o.number[3], o.number[2], o.number[1], o.number[0]);
     // A lost result line must not look like success to the calling script.
     if (fflush(stdout) != 0 || ferror(stdout)) {
-        fputs(WRITE_MESSAGE, stderr);
+        (void)fputs(WRITE_MESSAGE, stderr);
         return EXIT_WRITE;
     }
     return 0;

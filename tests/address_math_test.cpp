@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace {
 
 TEST(ConvertOffset, ReadsLikeAtoiAndClampsToInt32) {
@@ -52,6 +54,29 @@ TEST(SplitAddress, RecomposesAcrossTheWholeRange) {
     uint32_t value = 0;
     for (int step = 0; step < SWEEP_STEPS; ++step, value += SWEEP_STRIDE)
         ASSERT_TRUE(split_round_trips(value)) << std::hex << value;
+}
+
+} // namespace
+
+namespace {
+
+constexpr size_t MIB = 1 << 20;
+
+TEST(ConvertOffset, ClampsMegabyteDigitRuns) {
+    EXPECT_EQ(convert_offset(std::string(MIB, '9').c_str()), INT32_MAX);
+    EXPECT_EQ(convert_offset(("-" + std::string(MIB, '9')).c_str()), INT32_MIN);
+    EXPECT_EQ(convert_offset((std::string(MIB, '0') + "42").c_str()), 42);
+}
+
+TEST(ReadQuad, ReadsPastMegabyteRunsOfSpaceAndDigits) {
+    quad q{};
+    ASSERT_TRUE(read_quad((std::string(MIB, ' ') + "1.2.3.4").c_str(), &q));
+    EXPECT_EQ(q.number[0], 1);
+    EXPECT_EQ(q.number[3], 4);
+    ASSERT_TRUE(read_quad((std::string(MIB, '7') + ".1.1." + std::string(MIB, '7')).c_str(), &q));
+    EXPECT_EQ(q.number[0], INT32_MAX);
+    EXPECT_EQ(q.number[3], INT32_MAX);
+    EXPECT_FALSE(read_quad(std::string(MIB, 'a').c_str(), &q));
 }
 
 } // namespace

@@ -6,15 +6,23 @@ usage: run_case.py TABLE NAME -- [EMULATOR...] BINARY
 
 Row fields are tab-separated: name, status, stdout, stderr, then the whole
 argument vector, program name first. Fields take the escapes \\n \\t \\\\ and
-\\xHH; an argument written '' is the empty text. A stdout field of ">&-" runs
-the tool with standard output closed, one of ">PATH" with it sent to PATH;
-stdout is then not compared.
+\\xHH, and \\{N:TEXT} for TEXT repeated N times; an argument written '' is the
+empty text. A stdout field of ">&-" runs the tool with standard output
+closed, one of ">PATH" with it sent to PATH; stdout is then not compared.
+
+With an emulator, the program name reaches the tool through QEMU_ARGV0
+(qemu-user). Any other wrapper (valgrind) is handed a link named after the
+program, found through PATH, so that plain names such as "ip4add" survive;
+rows with other names are skipped there.
 """
+import atexit
 import ctypes
 import os
 import re
+import shutil
 import subprocess
 import sys
+import tempfile
 
 SKIP = 77  # CTest's SKIP_RETURN_CODE for rows that need a host process start
 
@@ -22,13 +30,17 @@ SKIP = 77  # CTest's SKIP_RETURN_CODE for rows that need a host process start
 def unescape(field):
     def one(match):
         text = match.group(0)
+        if text.startswith("\\{"):
+            count, repeated = match.group(1), match.group(2)
+            return unescape(repeated) * int(count)
         if text.startswith("\\x"):
             return bytes([int(text[2:], 16)])
         return {"\\n": b"\n", "\\t": b"\t", "\\\\": b"\\"}[text]
 
     out = b""
     pos = 0
-    for match in re.finditer(r"\\x[0-9A-Fa-f]{2}|\\[nt\\]", field):
+    pattern = r"\\\{(\d+):([^}]*)\}|\\x[0-9A-Fa-f]{2}|\\[nt\\]"
+    for match in re.finditer(pattern, field):
         out += field[pos:match.start()].encode() + one(match)
         pos = match.end()
     return out + field[pos:].encode()
@@ -70,10 +82,20 @@ def run(command, argv, stdout_field):
         environ = (ctypes.c_char_p * 1)(None)
         actions.append(lambda: libc.execve(os.fsencode(binary), no_args, environ))
         argv = [os.fsencode(binary)]
-    elif emulator:
-        # qemu-user takes the guest's program name from this variable.
-        env["QEMU_ARGV0"] = argv[0].decode("latin-1")
+    elif emulator and os.path.basename(emulator[0]).startswith("qemu"):
+        env["QEMU_ARGV0"] = os.fsdecode(argv[0])
         argv = emulator + [binary] + argv[1:]
+        binary = emulator[0]
+    elif emulator:
+        name = os.fsdecode(argv[0])
+        if not name or "/" in name:
+            print(f"run_case: {emulator[0]} cannot pass the program name {name!r}; skipped")
+            sys.exit(SKIP)
+        links = tempfile.mkdtemp()
+        atexit.register(shutil.rmtree, links, ignore_errors=True)
+        os.symlink(os.path.abspath(binary), os.path.join(links, name))
+        env["PATH"] = links + os.pathsep + env.get("PATH", "")
+        argv = emulator + [argv[0]] + argv[1:]
         binary = emulator[0]
 
     def before_exec():
