@@ -69,8 +69,11 @@ uint32_t compose_address(const quad &q, int32_t offset) {
 
 octets split_address(uint32_t value) {
     octets result{};
+    // Unrolled, every pow call has constant arguments and the compiler folds
+    // it: optimised builds then do not load the maths library at all.
+#pragma GCC unroll 4
     for (int i = OCTET_COUNT - 1; i >= 0; --i) {
-        double divisor = pow(2.0, BITS_PER_OCTET * i);
+        double divisor = pow(2.0, static_cast<double>(BITS_PER_OCTET * i));
         // Every value below 2^32 is exact in a double and each quotient is
         // below 256, so the truncation loses nothing.
         result.number[i] = static_cast<int>(static_cast<double>(value) / divisor);

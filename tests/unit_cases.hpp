@@ -127,8 +127,7 @@ inline constexpr const char *TEXTS_WITH_QUAD[] = {
     "1.2.3.4567",
     "a b 1.2.3.4 c d",
     "1.2.x.1.2.3.4",
-    "\xff"
-    "1.2.3.4\x80",
+    "\xff\x31.2.3.4\x80",
 };
 
 inline constexpr const char *TEXTS_WITHOUT_QUAD[] = {
