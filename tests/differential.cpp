@@ -65,8 +65,8 @@ struct text {
 
 const char *const SPACES[] = {" ", "\t", "\n", "  \v\f\r "};
 const char *const SIGNS[] = {"+", "-", "--", "+-", "-+"};
-const char *const JUNK[] = {"", "abc", "0x10", "x", "-", "+", " ", "ip=", ".", "1.", "\xff\x80",
-                            "\x1b[0m", "12abc", "1.2.3"};
+const char *const JUNK[] = {"",    "abc", "0x10", "x",        "-",       "+",     " ",
+                            "ip=", ".",   "1.",   "\xff\x80", "\x1b[0m", "12abc", "1.2.3"};
 
 // A number of the kind that stresses scanning and composition. Only the
 // outer groups of a quad may be longer than three digits and still pass the

@@ -117,8 +117,8 @@ inline transcript render(const char *offset_text, const char *address_text) {
         t.status = 3;
         return t;
     }
-    snprintf(t.out, sizeof t.out, "%u.%u.%u.%u\n", (r.value >> 24) & 0xFFU,
-             (r.value >> 16) & 0xFFU, (r.value >> 8) & 0xFFU, r.value & 0xFFU);
+    snprintf(t.out, sizeof t.out, "%u.%u.%u.%u\n", (r.value >> 24) & 0xFFU, (r.value >> 16) & 0xFFU,
+             (r.value >> 8) & 0xFFU, r.value & 0xFFU);
     t.err = static_cast<char *>(calloc(1, 1));
     if (!t.err)
         abort();
