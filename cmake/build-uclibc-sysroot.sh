@@ -11,7 +11,7 @@ set -euo pipefail
 
 TARBALL=/usr/src/uClibc-ng-1.0.35.tar.xz
 CROSS=mips-linux-gnu-
-cache_dir=${1:-${IP4ADD_CACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/ip4add}}
+cache_dir=${1:-${IP4ADD_CACHE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/ip4add}}
 key=$(sha256sum "${BASH_SOURCE[0]}" | cut -c1-12)
 sysroot=$cache_dir/uclibc-ng-1.0.35-$key
 
