@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Checks what the shipped binary needs at run time and, optionally, its
-stripped size and ELF header.
+stripped size, its ELF header and that it is soft-float through and through.
 
 usage: check_binary.py --readelf R --strip S --binary B --allow REGEX...
                        [--max-stripped-bytes N] [--header REGEX...]
+                       [--soft-float OBJDUMP]
 
 Every NEEDED entry must match one of the --allow patterns: the routers the
 tool is for often have no C++ runtime, so libstdc++ must never creep in.
+With --soft-float the binary must be marked soft-float and its disassembly
+must hold no FPU instruction: FPU-less router cores die on the first one.
 """
 import argparse
 import os
@@ -14,6 +17,9 @@ import re
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cmake"))
+from fpu_scan import fpu_instructions  # noqa: E402
 
 
 def readelf(tool, flag, binary):
@@ -29,6 +35,7 @@ def main():
     parser.add_argument("--allow", nargs="+", default=[])
     parser.add_argument("--max-stripped-bytes", type=int)
     parser.add_argument("--header", nargs="*", default=[])
+    parser.add_argument("--soft-float", metavar="OBJDUMP")
     args = parser.parse_args()
 
     problems = []
@@ -46,6 +53,13 @@ def main():
         stripped = os.path.join(scratch, "stripped")
         subprocess.run([args.strip, "-o", stripped, args.binary], check=True)
         size = os.path.getsize(stripped)
+        if args.soft_float:
+            fpu = [hit for _, hit in fpu_instructions(args.soft_float, [stripped])]
+            problems += [f"FPU instruction at {hit}" for hit in fpu[:10]]
+            fp_abi = re.search(r"FP ABI: (.*)", readelf(args.readelf, "-A", args.binary))
+            fp_abi = fp_abi.group(1) if fp_abi else "(none)"
+            if fp_abi != "Soft float":
+                problems.append(f"FP ABI is {fp_abi!r}, not 'Soft float'")
 
     print(f"NEEDED: {' '.join(needed) or '(none)'}; stripped size: {size} bytes")
     if args.max_stripped_bytes is not None and size > args.max_stripped_bytes:

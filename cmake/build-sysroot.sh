@@ -1,0 +1,191 @@
+#!/usr/bin/env bash
+# Builds a C library sysroot for one router target from Debian's packages and
+# prints its path.
+#
+# usage: build-sysroot.sh LIBC ARCH FLOAT [CACHE_DIR]
+#   LIBC   uclibc     uClibc-ng 1.0.35 from Debian's uclibc-source
+#   ARCH   mips       MIPS32r2 big-endian (Debian's mips-linux-gnu cross gcc)
+#          mipsel     MIPS32r2 little-endian (mipsel-linux-gnu)
+#   FLOAT  hard       floating point in the FPU (boards with one)
+#          soft       in integer code: runs on FPU-less cores (24Kc and alike)
+#
+# Debian's cross gcc has no soft-float runtime: its libgcc's floating-point
+# helpers use the FPU. A soft-float sysroot therefore gets a libgcc of its
+# own in usr/lib/libgcc: GCC's soft-fp routines from Debian's gcc-12-source,
+# compiled -msoft-float, plus the integer-only members of Debian's libgcc.
+# A hard-float sysroot gets Debian's libgcc there unchanged, so a link always
+# takes its runtime from the sysroot. Nothing the sysroot holds may contain an
+# FPU instruction when FLOAT is soft; the build checks it.
+#
+# The result lives in a cache folder outside the checkout, keyed by the
+# arguments and this script's hash: built when missing or when this script
+# changes, returned at once otherwise. Concurrent calls for one sysroot wait
+# for each other; the finished folder appears in one rename.
+set -euo pipefail
+
+usage() {
+  echo "usage: build-sysroot.sh uclibc mips|mipsel hard|soft [CACHE_DIR]" >&2
+  exit 2
+}
+[ $# -ge 3 ] || usage
+libc=$1 arch=$2 float=$3
+case $libc in uclibc) ;; *) usage ;; esac
+case $arch in mips | mipsel) ;; *) usage ;; esac
+case $float in hard | soft) ;; *) usage ;; esac
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+cross=$arch-linux-gnu-
+uclibc_tarball=/usr/src/uClibc-ng-1.0.35.tar.xz
+cache_dir=${4:-${IP4ADD_CACHE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/ip4add}}
+key=$(cat "${BASH_SOURCE[0]}" "$here/fpu_scan.py" | sha256sum | cut -c1-12)
+name=$libc-$arch-$float-$key
+sysroot=$cache_dir/$name
+
+if [ -f "$sysroot/.complete" ]; then
+  echo "$sysroot"
+  exit 0
+fi
+
+need() { # file-or-command package
+  [ -e "$1" ] || command -v "$1" >/dev/null || {
+    echo "build-sysroot: missing $1 (Debian package $2)" >&2
+    exit 1
+  }
+}
+need "${cross}gcc" "gcc-$arch-linux-gnu"
+need "$uclibc_tarball" uclibc-source
+need python3 python3
+if [ "$float" = soft ]; then
+  gcc_tarball=$(ls /usr/src/gcc-12/gcc-*.tar.xz 2>/dev/null | head -n 1)
+  need "${gcc_tarball:-/usr/src/gcc-12/gcc-12.tar.xz}" gcc-12-source
+fi
+
+mkdir -p "$cache_dir"
+exec 9>"$sysroot.lock"
+flock 9
+if [ -f "$sysroot/.complete" ]; then # built by the call we waited for
+  echo "$sysroot"
+  exit 0
+fi
+
+work=$(mktemp -d "$cache_dir/build.XXXXXX")
+log=$cache_dir/$name.log
+echo "build-sysroot: building $libc for $arch, $float-float, into $sysroot (log: $log)" >&2
+start=$SECONDS
+# From here on everything goes to the log; fd 3 and 4 keep the caller's
+# stdout and stderr. (Not `{ ...; } || fail`: bash ignores set -e there.)
+exec 3>&1 4>&2 >"$log" 2>&1
+trap 'status=$?; rm -rf "$work"
+  [ $status -eq 0 ] || echo "build-sysroot: failed, see $log" >&4' EXIT
+
+no_fpu() { # [--files] FILE...
+  local files=()
+  [ "$1" != --files ] || { files=(--files); shift; }
+  python3 "$here/fpu_scan.py" "${files[@]}" "${cross}objdump" "$@"
+}
+
+# usr/lib/libgcc: the compiler runtime (libgcc.a and the crtbegin/crtend
+# objects) that both the C library and the tool link against.
+build_runtime() {
+  local out=$work/sysroot/usr/lib/libgcc gcc_dir
+  gcc_dir=$(dirname "$("${cross}gcc" -print-libgcc-file-name)")
+  mkdir -p "$out"
+  cp "$gcc_dir"/crtbegin.o "$gcc_dir"/crtbeginS.o "$gcc_dir"/crtbeginT.o \
+    "$gcc_dir"/crtend.o "$gcc_dir"/crtendS.o "$out/"
+  if [ "$float" = hard ]; then
+    cp "$gcc_dir/libgcc.a" "$out/"
+    return
+  fi
+
+  local src=$work/gcc/libgcc members=$work/libgcc-members objects=$work/softfp
+  mkdir -p "$work/gcc" "$members" "$objects"
+  tar -xf "$gcc_tarball" -C "$work/gcc" --strip-components=1 --wildcards \
+    '*/libgcc/soft-fp/*' '*/libgcc/config/mips/sfp-machine.h' '*/include/longlong.h'
+  # The float modes, conversions and comparisons that GCC calls for float
+  # and double on 32-bit MIPS (no long double beyond double there).
+  local funcs=(extendsfdf2 truncdfsf2)
+  for mode in sf df; do
+    funcs+=("add${mode}3" "sub${mode}3" "mul${mode}3" "div${mode}3" "neg${mode}2"
+      "eq${mode}2" "ge${mode}2" "le${mode}2" "unord${mode}2")
+    for int in si di; do
+      funcs+=("fix$mode$int" "fixuns$mode$int" "float$int$mode" "floatun$int$mode")
+    done
+  done
+  for func in "${funcs[@]}"; do
+    # Hidden, as in GCC's own libgcc.a: a shared C library that links
+    # these in must not export them. -Os: no router C library exports them
+    # either, so every dynamic binary carries its own copies.
+    "${cross}gcc" -Os -march=mips32r2 -msoft-float -fPIC -fvisibility=hidden \
+      -I"$src/soft-fp" -I"$src/config/mips" -I"$work/gcc/include" \
+      -c "$src/soft-fp/$func.c" -o "$objects/$func.o"
+  done
+
+  # Debian's libgcc minus every member that uses the FPU or that soft-fp
+  # replaces; what stays is integer code (64-bit division, bit counts,
+  # atomics). Its hard-float ABI tags go, so the linker sees no mix.
+  (cd "$members" && "${cross}ar" x "$gcc_dir/libgcc.a")
+  no_fpu --files "$members"/*.o | xargs -r rm || true
+  for object in "$objects"/*.o; do
+    rm -f "$members/${object##*/}" "$members/_${object##*/}"
+  done
+  for object in "$members"/*.o "$out"/crt*.o; do
+    "${cross}objcopy" -R .gnu.attributes -R .MIPS.abiflags "$object"
+  done
+  "${cross}ar" rcs "$out/libgcc.a" "$objects"/*.o "$members"/*.o
+}
+
+build_uclibc() {
+  # Debian mixes the MIPS kernel headers with glibc's; uClibc must see the
+  # kernel ones alone or it picks up glibc headers.
+  local headers=$work/kernel-headers
+  mkdir -p "$headers"
+  for dir in linux asm asm-generic mtd; do
+    cp -a "/usr/${cross%-}/include/$dir" "$headers/"
+  done
+
+  tar -xf "$uclibc_tarball" -C "$work"
+  cd "$work"/uClibc-ng-*
+  make ARCH=mips defconfig
+  local endian=(-e 's|^ARCH_WANTS_BIG_ENDIAN=y|# ARCH_WANTS_BIG_ENDIAN is not set|'
+    -e 's|^# ARCH_WANTS_LITTLE_ENDIAN is not set|ARCH_WANTS_LITTLE_ENDIAN=y|')
+  [ "$arch" = mipsel ] || endian=()
+  local fpu=(-e 's|^UCLIBC_HAS_FPU=y|# UCLIBC_HAS_FPU is not set|')
+  [ "$float" = soft ] || fpu=()
+  # The mips defconfig leaves C99 maths off, and then there is no pow.
+  sed -i \
+    -e "s|^KERNEL_HEADERS=.*|KERNEL_HEADERS=\"$headers\"|" \
+    -e "s|^CROSS_COMPILER_PREFIX=.*|CROSS_COMPILER_PREFIX=\"$cross\"|" \
+    -e "s|^UCLIBC_EXTRA_CFLAGS=.*|UCLIBC_EXTRA_CFLAGS=\"-march=mips32r2\"|" \
+    -e "s|^RUNTIME_PREFIX=.*|RUNTIME_PREFIX=\"/\"|" \
+    -e "s|^DEVEL_PREFIX=.*|DEVEL_PREFIX=\"/usr/\"|" \
+    -e "s|^# DO_C99_MATH is not set|DO_C99_MATH=y|" \
+    "${endian[@]}" "${fpu[@]}" .config
+  make ARCH=mips olddefconfig
+  grep -q '^DO_C99_MATH=y' .config
+  if [ "$float" = soft ]; then grep -q '^UCLIBC_HAS_SOFT_FLOAT=y' .config; fi
+  if [ "$arch" = mipsel ]; then grep -q '^ARCH_LITTLE_ENDIAN=y' .config; fi
+
+  # LIBGCC_A: link libc.so and ld-uClibc against the sysroot's runtime.
+  local runtime=(LIBGCC_A="$work/sysroot/usr/lib/libgcc/libgcc.a")
+  make ARCH=mips "${runtime[@]}" -j"$(nproc)"
+  make ARCH=mips "${runtime[@]}" PREFIX="$work/sysroot" install
+  cp -a "$headers"/* "$work/sysroot/usr/include/"
+  # Without its own ld.so.cache, ld-uClibc under qemu reads the host's
+  # glibc cache and calls it corrupt.
+  make ARCH=mips hostutils
+  mkdir -p "$work/sysroot/etc"
+  utils/ldconfig.host -r "$work/sysroot"
+}
+
+build_runtime
+build_$libc
+# Object code only: libc.so is a linker script.
+if [ "$float" = soft ]; then
+  no_fpu "$work"/sysroot/usr/lib/libgcc/* "$work"/sysroot/usr/lib/*.a "$work"/sysroot/lib/*.so*
+fi
+
+touch "$work/sysroot/.complete"
+rm -rf "$sysroot"
+mv -T "$work/sysroot" "$sysroot"
+echo "build-sysroot: done in $((SECONDS - start)) s" >&4
+echo "$sysroot" >&3
