@@ -3,12 +3,18 @@
 and exit status exactly.
 
 usage: run_case.py TABLE NAME -- [EMULATOR...] BINARY
+       run_case.py --list TABLE
 
 Row fields are tab-separated: name, status, stdout, stderr, then the whole
 argument vector, program name first. Fields take the escapes \\n \\t \\\\ and
 \\xHH, and \\{N:TEXT} for TEXT repeated N times; an argument written '' is the
 empty text. A stdout field of ">&-" runs the tool with standard output
-closed, one of ">PATH" with it sent to PATH; stdout is then not compared.
+closed, ">pty-hangup" with it on a pseudo-terminal whose other end is
+already closed (a hung-up terminal: writes fail only once the line is
+flushed), and ">PATH" with it sent to PATH; stdout is then not compared.
+
+--list checks every row and prints the names, one per line: a row that is
+malformed is refused, never dropped.
 
 With an emulator, the program name reaches the tool through QEMU_ARGV0
 (qemu-user). Any other wrapper (valgrind) is handed a link named after the
@@ -46,15 +52,35 @@ def unescape(field):
     return out + field[pos:].encode()
 
 
-def find_row(table, name):
+NAME = re.compile(r"[a-z][a-z0-9_]*")
+
+
+def rows(table):
+    """Every row of the table, checked; exits naming the first bad one."""
+    names = set()
     with open(table, encoding="utf-8") as lines:
-        for line in lines:
+        for number, line in enumerate(lines, 1):
             line = line.rstrip("\n")
             if not line or line.startswith("#"):
                 continue
             fields = line.split("\t")
-            if fields[0] == name:
-                return fields
+            problem = None
+            if not NAME.fullmatch(fields[0]):
+                problem = f"name {fields[0]!r} is not lower case, digits and underscores"
+            elif fields[0] in names:
+                problem = f"name {fields[0]!r} is used twice"
+            elif len(fields) < 4 or not fields[1].isdigit():
+                problem = "needs a name, a numeric status, stdout and stderr"
+            if problem:
+                sys.exit(f"{table}:{number}: {problem}")
+            names.add(fields[0])
+            yield fields
+
+
+def find_row(table, name):
+    for fields in rows(table):
+        if fields[0] == name:
+            return fields
     sys.exit(f"run_case: no row named {name!r} in {table}")
 
 
@@ -68,6 +94,9 @@ def run(command, argv, stdout_field):
     if stdout_field == ">&-":
         stdout = None
         actions.append(lambda: os.close(1))
+    elif stdout_field == ">pty-hangup":
+        master, stdout = os.openpty()
+        os.close(master)
     elif stdout_field.startswith(">"):
         stdout = open(stdout_field[1:], "wb")
 
@@ -108,6 +137,9 @@ def run(command, argv, stdout_field):
 
 
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--list":
+        print("\n".join(fields[0] for fields in rows(sys.argv[2])))
+        return
     if len(sys.argv) < 5 or sys.argv[3] != "--":
         sys.exit(__doc__)
     table, name, command = sys.argv[1], sys.argv[2], sys.argv[4:]
