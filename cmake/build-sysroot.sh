@@ -41,6 +41,11 @@ key=$(cat "${BASH_SOURCE[0]}" "$here/fpu_scan.py" | sha256sum | cut -c1-12)
 name=$libc-$arch-$float-$key
 sysroot=$cache_dir/$name
 
+# Under the lock, a sysroot that another call is building is waited for,
+# then found complete.
+mkdir -p "$cache_dir"
+exec 9>"$sysroot.lock"
+flock 9
 if [ -f "$sysroot/.complete" ]; then
   echo "$sysroot"
   exit 0
@@ -58,14 +63,6 @@ need python3 python3
 if [ "$float" = soft ]; then
   gcc_tarball=$(ls /usr/src/gcc-12/gcc-*.tar.xz 2>/dev/null | head -n 1)
   need "${gcc_tarball:-/usr/src/gcc-12/gcc-12.tar.xz}" gcc-12-source
-fi
-
-mkdir -p "$cache_dir"
-exec 9>"$sysroot.lock"
-flock 9
-if [ -f "$sysroot/.complete" ]; then # built by the call we waited for
-  echo "$sysroot"
-  exit 0
 fi
 
 work=$(mktemp -d "$cache_dir/build.XXXXXX")
