@@ -17,6 +17,10 @@
 # takes its runtime from the sysroot. Nothing the sysroot holds may contain an
 # FPU instruction when FLOAT is soft; the build checks it.
 #
+# The sysroot also holds the router's shell: BusyBox (Debian's busybox
+# source) with ash alone, linked statically against the new C library, as
+# bin/busybox. Router-side scripts run in it under the emulator.
+#
 # The result lives in a cache folder outside the checkout, keyed by the
 # arguments and this script's hash: built when missing or when this script
 # changes, returned at once otherwise. Concurrent calls for one sysroot wait
@@ -37,7 +41,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 cross=$arch-linux-gnu-
 uclibc_tarball=/usr/src/uClibc-ng-1.0.35.tar.xz
 cache_dir=${4:-${IP4ADD_CACHE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/ip4add}}
-key=$(cat "${BASH_SOURCE[0]}" "$here/fpu_scan.py" | sha256sum | cut -c1-12)
+key=$(cat "${BASH_SOURCE[0]}" "$here"/{fpu_scan.py,debian-source.sh} | sha256sum | cut -c1-12)
 name=$libc-$arch-$float-$key
 sysroot=$cache_dir/$name
 
@@ -60,6 +64,7 @@ need() { # file-or-command package
 need "${cross}gcc" "gcc-$arch-linux-gnu"
 need "$uclibc_tarball" uclibc-source
 need python3 python3
+need bzip2 bzip2
 if [ "$float" = soft ]; then
   gcc_tarball=$(ls /usr/src/gcc-12/gcc-*.tar.xz 2>/dev/null | head -n 1)
   need "${gcc_tarball:-/usr/src/gcc-12/gcc-12.tar.xz}" gcc-12-source
@@ -174,11 +179,48 @@ build_uclibc() {
   utils/ldconfig.host -r "$work/sysroot"
 }
 
+# ash as OpenWrt builds it: arithmetic in 64 bits, echo, printf and test
+# built in, its own glob (uClibc-ng's mangles backslashes).
+BUSYBOX_OPTIONS=(STATIC ASH SH_IS_ASH ASH_ECHO ASH_PRINTF ASH_TEST ASH_BASH_COMPAT
+  ASH_INTERNAL_GLOB FEATURE_SH_MATH FEATURE_SH_MATH_64)
+
+build_busybox() {
+  local root=$work/sysroot lib=$work/sysroot/usr/lib cc=$work/cc flags
+  flags="-march=mips32r2 $([ "$float" = hard ] || echo -msoft-float) -fno-pie -nostdinc"
+  flags+=" -isystem $root/usr/include -isystem $("${cross}gcc" -print-file-name=include)"
+  # Debian's cross gcc would take glibc's start files and libc: compiles
+  # and partial links pass through, final links get the sysroot's.
+  cat >"$cc" <<EOF
+#!/bin/sh
+for arg; do
+  case \$arg in -c | -E | -S | -r | -nostdlib) exec ${cross}gcc $flags "\$@" ;; esac
+done
+exec ${cross}gcc $flags -nostdlib -static -no-pie $lib/crt1.o $lib/crti.o \\
+  $lib/libgcc/crtbeginT.o "\$@" -L$lib -L$lib/libgcc -Wl,--start-group -lc -lgcc \\
+  -Wl,--end-group $lib/libgcc/crtend.o $lib/crtn.o
+EOF
+  chmod +x "$cc"
+
+  bash "$here/debian-source.sh" busybox "$work/busybox"
+  cd "$work/busybox"
+  make allnoconfig
+  for option in "${BUSYBOX_OPTIONS[@]}"; do
+    sed -i "s|^# CONFIG_$option is not set|CONFIG_$option=y|" .config
+  done
+  make oldconfig </dev/null
+  for option in "${BUSYBOX_OPTIONS[@]}"; do grep -q "^CONFIG_$option=y" .config; done
+  make CC="$cc" HOSTCC=gcc CROSS_COMPILE="$cross" -j"$(nproc)"
+  mkdir -p "$root/bin"
+  cp busybox "$root/bin/busybox"
+}
+
 build_runtime
 build_$libc
+build_busybox
 # Object code only: libc.so is a linker script.
 if [ "$float" = soft ]; then
-  no_fpu "$work"/sysroot/usr/lib/libgcc/* "$work"/sysroot/usr/lib/*.a "$work"/sysroot/lib/*.so*
+  no_fpu "$work"/sysroot/usr/lib/libgcc/* "$work"/sysroot/usr/lib/*.a "$work"/sysroot/lib/*.so* \
+    "$work"/sysroot/bin/busybox
 fi
 
 touch "$work/sysroot/.complete"
