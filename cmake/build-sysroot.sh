@@ -3,11 +3,19 @@
 # prints its path.
 #
 # usage: build-sysroot.sh LIBC ARCH FLOAT [CACHE_DIR]
-#   LIBC   uclibc     uClibc-ng 1.0.35 from Debian's uclibc-source
+#   LIBC   uclibc     uClibc-ng 1.0.35 from Debian's uclibc-source (MIPS only)
+#          musl       musl 1.2.3, static only: Debian's musl-dev for ARCH
+#                     where Debian builds it for that ABI (arm, aarch64,
+#                     x86_64, hard-float), else built from Debian's musl
+#                     source (MIPS, soft-float)
 #   ARCH   mips       MIPS32r2 big-endian (Debian's mips-linux-gnu cross gcc)
 #          mipsel     MIPS32r2 little-endian (mipsel-linux-gnu)
+#          arm        ARMv7-A with VFPv3-D16, hard-float ABI (arm-linux-gnueabihf)
+#          aarch64    ARMv8-A, 64-bit (aarch64-linux-gnu)
+#          x86_64     x86-64 (the host's gcc)
 #   FLOAT  hard       floating point in the FPU (boards with one)
-#          soft       in integer code: runs on FPU-less cores (24Kc and alike)
+#          soft       in integer code: runs on FPU-less cores (MIPS 24Kc and
+#                     alike; MIPS only)
 #
 # Debian's cross gcc has no soft-float runtime: its libgcc's floating-point
 # helpers use the FPU. A soft-float sysroot therefore gets a libgcc of its
@@ -28,20 +36,39 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: build-sysroot.sh uclibc mips|mipsel hard|soft [CACHE_DIR]" >&2
+  echo "usage: build-sysroot.sh uclibc|musl mips|mipsel|arm|aarch64|x86_64 hard|soft [CACHE_DIR]" >&2
   exit 2
 }
 [ $# -ge 3 ] || usage
 libc=$1 arch=$2 float=$3
-case $libc in uclibc) ;; *) usage ;; esac
-case $arch in mips | mipsel) ;; *) usage ;; esac
-case $float in hard | soft) ;; *) usage ;; esac
+# Per architecture: the cross compiler, the CPU the code is built for, and
+# Debian's name for the architecture where Debian's musl-dev serves it.
+debian_arch=
+case $arch in
+mips | mipsel) cross=$arch-linux-gnu- cpu_flags=(-march=mips32r2) ;;
+arm)
+  cross=arm-linux-gnueabihf- debian_arch=armhf
+  cpu_flags=(-march=armv7-a -mfpu=vfpv3-d16 -mfloat-abi=hard)
+  ;;
+aarch64) cross=aarch64-linux-gnu- cpu_flags=() debian_arch=arm64 ;;
+x86_64) cross=x86_64-linux-gnu- cpu_flags=() debian_arch=amd64 ;;
+*) usage ;;
+esac
+case $float in
+hard) ;;
+soft) case $arch in mips | mipsel) cpu_flags+=(-msoft-float) ;; *) usage ;; esac ;;
+*) usage ;;
+esac
+case $libc in
+uclibc) [ "${arch#mips}" != "$arch" ] || usage ;;
+musl) [ "$float" = soft ] || [ -n "$debian_arch" ] || usage ;;
+*) usage ;;
+esac
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-cross=$arch-linux-gnu-
 uclibc_tarball=/usr/src/uClibc-ng-1.0.35.tar.xz
 cache_dir=${4:-${IP4ADD_CACHE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/ip4add}}
-key=$(cat "${BASH_SOURCE[0]}" "$here"/{fpu_scan.py,debian-source.sh} | sha256sum | cut -c1-12)
+key=$(cat "${BASH_SOURCE[0]}" "$here"/{fpu_scan.py,debian-package.sh} | sha256sum | cut -c1-12)
 name=$libc-$arch-$float-$key
 sysroot=$cache_dir/$name
 
@@ -61,8 +88,8 @@ need() { # file-or-command package
     exit 1
   }
 }
-need "${cross}gcc" "gcc-$arch-linux-gnu"
-need "$uclibc_tarball" uclibc-source
+need "${cross}gcc" "gcc-${cross%-}"
+[ "$libc" != uclibc ] || need "$uclibc_tarball" uclibc-source
 need python3 python3
 need bzip2 bzip2
 if [ "$float" = soft ]; then
@@ -117,7 +144,7 @@ build_runtime() {
     # Hidden, as in GCC's own libgcc.a: a shared C library that links
     # these in must not export them. -Os: no router C library exports them
     # either, so every dynamic binary carries its own copies.
-    "${cross}gcc" -Os -march=mips32r2 -msoft-float -fPIC -fvisibility=hidden \
+    "${cross}gcc" -Os "${cpu_flags[@]}" -fPIC -fvisibility=hidden \
       -I"$src/soft-fp" -I"$src/config/mips" -I"$work/gcc/include" \
       -c "$src/soft-fp/$func.c" -o "$objects/$func.o"
   done
@@ -134,6 +161,28 @@ build_runtime() {
     "${cross}objcopy" -R .gnu.attributes -R .MIPS.abiflags "$object"
   done
   "${cross}ar" rcs "$out/libgcc.a" "$objects"/*.o "$members"/*.o
+}
+
+build_musl() {
+  local root=$work/sysroot
+  mkdir -p "$root/usr/include" "$root/usr/lib"
+  if [ "$float" = hard ]; then
+    bash "$here/debian-package.sh" deb musl-dev "$debian_arch" "$work/musl-dev"
+    cp -a "$work"/musl-dev/usr/include/*-linux-musl*/. "$root/usr/include/"
+    cp -a "$work"/musl-dev/usr/lib/*-linux-musl*/. "$root/usr/lib/"
+    return
+  fi
+  # No Debian port is soft-float: built from the same source, against the
+  # sysroot's soft-float runtime. musl picks its "sf" variant from
+  # -msoft-float.
+  bash "$here/debian-package.sh" source musl "$work/musl"
+  cd "$work/musl"
+  ./configure --target="${cross%-}" --prefix=/usr --disable-shared \
+    CROSS_COMPILE="$cross" CC="${cross}gcc" CFLAGS="${cpu_flags[*]}" \
+    LIBCC="$root/usr/lib/libgcc/libgcc.a"
+  grep -q '^SUBARCH = .*-sf$' config.mak
+  make -j"$(nproc)"
+  make DESTDIR="$root" install
 }
 
 build_uclibc() {
@@ -180,13 +229,14 @@ build_uclibc() {
 }
 
 # ash as OpenWrt builds it: arithmetic in 64 bits, echo, printf and test
-# built in, its own glob (uClibc-ng's mangles backslashes).
-BUSYBOX_OPTIONS=(STATIC ASH SH_IS_ASH ASH_ECHO ASH_PRINTF ASH_TEST ASH_BASH_COMPAT
+# built in, its own glob (uClibc-ng's mangles backslashes), 64-bit file
+# offsets (musl has no others).
+BUSYBOX_OPTIONS=(STATIC LFS ASH SH_IS_ASH ASH_ECHO ASH_PRINTF ASH_TEST ASH_BASH_COMPAT
   ASH_INTERNAL_GLOB FEATURE_SH_MATH FEATURE_SH_MATH_64)
 
 build_busybox() {
   local root=$work/sysroot lib=$work/sysroot/usr/lib cc=$work/cc flags
-  flags="-march=mips32r2 $([ "$float" = hard ] || echo -msoft-float) -fno-pie -nostdinc"
+  flags="${cpu_flags[*]} -fno-pie -nostdinc"
   flags+=" -isystem $root/usr/include -isystem $("${cross}gcc" -print-file-name=include)"
   # Debian's cross gcc would take glibc's start files and libc: compiles
   # and partial links pass through, final links get the sysroot's.
@@ -201,7 +251,7 @@ exec ${cross}gcc $flags -nostdlib -static -no-pie $lib/crt1.o $lib/crti.o \\
 EOF
   chmod +x "$cc"
 
-  bash "$here/debian-source.sh" busybox "$work/busybox"
+  bash "$here/debian-package.sh" source busybox "$work/busybox"
   cd "$work/busybox"
   make allnoconfig
   for option in "${BUSYBOX_OPTIONS[@]}"; do
@@ -219,8 +269,10 @@ build_$libc
 build_busybox
 # Object code only: libc.so is a linker script.
 if [ "$float" = soft ]; then
+  shopt -s nullglob # a static-only C library has no shared objects
   no_fpu "$work"/sysroot/usr/lib/libgcc/* "$work"/sysroot/usr/lib/*.a "$work"/sysroot/lib/*.so* \
     "$work"/sysroot/bin/busybox
+  shopt -u nullglob
 fi
 
 touch "$work/sysroot/.complete"

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Unpacks a Debian package into a folder: the upstream source of a source
+# package, or the files of a binary package built for any architecture.
+#
+# usage: debian-package.sh source PACKAGE DEST [MEMBER...]
+#        debian-package.sh deb PACKAGE ARCH DEST
+#   source   the upstream tarball of a source package of the machine's own
+#            Debian release (busybox, qemu, musl...), its top folder
+#            stripped; MEMBER patterns pick members (default: all).
+#            Debian's patches are not applied: what is built is the
+#            upstream release that Debian ships.
+#   deb      the files of binary package PACKAGE for Debian architecture
+#            ARCH (armhf, arm64, amd64...), unpacked with dpkg-deb, not
+#            installed.
+#
+# apt-get fetches from the same archive as the machine's own packages,
+# through a private configuration made from the machine's deb entries (as
+# deb-src ones for sources): the machine's apt sources, architectures and
+# package database stay untouched, and no root is needed.
+set -euo pipefail
+
+usage() {
+  echo "usage: debian-package.sh source PACKAGE DEST [MEMBER...]" >&2
+  echo "       debian-package.sh deb PACKAGE ARCH DEST" >&2
+  exit 2
+}
+[ $# -ge 3 ] || usage
+kind=$1 package=$2
+case $kind in
+source) dest=$3 && shift 3 ;;
+deb) [ $# -eq 4 ] || usage && arch=$3 dest=$4 ;;
+*) usage ;;
+esac
+
+apt=$(mktemp -d)
+trap 'rm -rf "$apt"' EXIT
+mkdir -p "$apt/parts" "$apt/lists/partial" "$apt/download"
+type=deb
+[ "$kind" = deb ] || type=deb-src
+for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+  [ -f "$file" ] || continue
+  sed -n "s/^deb /$type /p" "$file" >>"$apt/parts/machine.list"
+done
+for file in /etc/apt/sources.list.d/*.sources; do
+  [ -f "$file" ] || continue
+  sed "s/^Types:.*/Types: $type/" "$file" >"$apt/parts/${file##*/}"
+done
+options=(-qq -o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt/parts"
+  -o "Dir::State::Lists=$apt/lists" -o Debug::NoLocking=true -o APT::Sandbox::User=root)
+[ "$kind" = source ] || options+=(-o "APT::Architectures::=$arch" -o Dir::State::status=/dev/null)
+
+apt-get "${options[@]}" update >&2
+mkdir -p "$dest"
+cd "$apt/download"
+if [ "$kind" = source ]; then
+  apt-get "${options[@]}" source --download-only "$package" >&2
+  tarball=$(ls "${package}"_*.orig.tar.* | head -n 1)
+  tar -xf "$tarball" -C "$dest" --strip-components=1 --wildcards "$@"
+else
+  apt-get "${options[@]}" download "$package:$arch" >&2
+  dpkg-deb -x "${package}"_*_"$arch".deb "$dest"
+fi
