@@ -9,8 +9,8 @@ python3's ipaddress. Counts instructions per whole run with callgrind
 (deterministic, in a clean environment), times the runs with hyperfine and
 takes peak RSS with /usr/bin/time.
 
-On the router's CPU: the soft-float MIPS builds (big- and little-endian,
-dynamic and static) under qemu-user on the FPU-less 24Kc, each next to the
+On the router's CPU: the soft-float MIPS builds (big- and little-endian;
+uClibc-ng dynamic and static, musl static) under qemu-user on the FPU-less 24Kc, each next to the
 empty program built the same way, with instructions counted by the
 project's qemu plugin and split into loader and start-up, regcomp, regexec,
 other C library calls and exit, the tool's own code and the soft-float
@@ -185,11 +185,15 @@ def update_readme(table, begin=README_BEGIN, end_marker=README_END):
 # project's own qemu plugin (bench/insn_count.c): instructions per run, split
 # at main's entry and return and at every call the tool's own code makes
 # into the C library or the compiler's soft-float helpers.
+# Preset, label, and whether the sysroot's BusyBox ash runs the peer (once
+# per C library and byte order).
 TARGET_PRESETS = [
-    ("mips-uclibc", "MIPS BE, uClibc-ng, dynamic"),
-    ("mips-uclibc-static", "MIPS BE, uClibc-ng, static"),
-    ("mipsel-uclibc", "MIPS LE, uClibc-ng, dynamic"),
-    ("mipsel-uclibc-static", "MIPS LE, uClibc-ng, static"),
+    ("mips-uclibc", "MIPS BE, uClibc-ng, dynamic", False),
+    ("mips-uclibc-static", "MIPS BE, uClibc-ng, static", True),
+    ("mips-musl-sf", "MIPS BE, musl, static", True),
+    ("mipsel-uclibc", "MIPS LE, uClibc-ng, dynamic", False),
+    ("mipsel-uclibc-static", "MIPS LE, uClibc-ng, static", True),
+    ("mipsel-musl-sf", "MIPS LE, musl, static", True),
 ]
 TARGET_BEGIN = "<!-- bench-target:begin -->"
 TARGET_END = "<!-- bench-target:end -->"
@@ -212,7 +216,7 @@ def plugin():
     if not os.path.exists(built):
         os.makedirs(CACHE, exist_ok=True)
         with tempfile.TemporaryDirectory() as scratch:
-            sh("bash", "cmake/debian-source.sh", "qemu", scratch, "*/include/qemu/qemu-plugin.h")
+            sh("bash", "cmake/debian-package.sh", "source", "qemu", scratch, "*/include/qemu/qemu-plugin.h")
             sh("gcc", "-O2", "-Wall", "-shared", "-fPIC", "-I" + os.path.join(scratch, "include/qemu"),
                source, "-o", built + ".new")
         os.replace(built + ".new", built)
@@ -306,7 +310,8 @@ def count(emulator, command, sites=(), entry=None, returns=()):
         if entry is not None:
             arguments += [f"mark=entry:{entry:x}"] + [f"mark=return:{at:x}" for at in returns]
         result = subprocess.run(emulator + ["-plugin", PLUGIN + "," + ",".join(arguments)]
-                                + command, capture_output=True, text=True, env={})
+                                + command, capture_output=True, text=True, env={},
+                                cwd=FIXED_PLACE)
         if result.returncode != 0:
             sys.exit(f"bench: {command} failed under {emulator}:\n{result.stderr}")
         figures = {"calls": {}, "marks": {}}
@@ -326,9 +331,9 @@ def count(emulator, command, sites=(), entry=None, returns=()):
 @contextlib.contextmanager
 def fixed_place():
     """A folder with the same path on every machine and run, one user at a
-    time: counts move with the paths of the programs and scripts (their
-    length and even their letters), which must not differ between two runs
-    or between the two programs of a comparison."""
+    time, which is also the working folder of every run: counts move with
+    the paths of the programs and scripts (their length and even their
+    letters) and, for the shell, with the working folder's."""
     with open(FIXED_PLACE + ".lock", "w", encoding="utf-8") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         shutil.rmtree(FIXED_PLACE, ignore_errors=True)
@@ -435,7 +440,7 @@ def target_chart(rows, shells, path):
         columns = [f"\"{data}\" using {i + 2}{':xtic(1)' if i == 0 else ''} title \"{title}\""
                    for i, title in enumerate(titles)]
         script = f"""
-set terminal pngcairo size 1000,460 font ",10"
+set terminal pngcairo size 1000,600 font ",10"
 set output "{path}"
 set title "Instructions of one run on a MIPS32r2 24Kc (qemu-user, soft-float)"
 set style data histograms
@@ -445,8 +450,8 @@ set boxwidth 0.6
 set ylabel "instructions"
 set format y "%.0s%c"
 set grid ytics
-set key outside right top
-set xtics rotate by -20
+set key below maxrows 3
+set xtics rotate by -25
 plot {", ".join(columns)}
 """
         subprocess.run(["gnuplot"], input=script, text=True, check=True)
@@ -493,9 +498,9 @@ def main():
     PLUGIN = plugin()
     targets, shells = [], []
     with fixed_place() as place:
-        for number, (preset, label) in enumerate(TARGET_PRESETS):
+        for number, (preset, label, with_ash) in enumerate(TARGET_PRESETS):
             targets.append(measure_target(preset, label, os.path.join(place, str(number))))
-            if preset.endswith("-static"):
+            if with_ash:
                 shells.append(measure_ash(targets[-1]["emulator"], label.rsplit(",", 1)[0],
                                           os.path.join(place, f"a{number}")))
     target_table = target_markdown(targets, shells)
