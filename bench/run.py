@@ -40,13 +40,13 @@ import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "cmake"))
+from readme import replace_section  # noqa: E402
 ARGS = ["5", "10.0.0.1"]
 EXPECTED = "10.0.0.6\n"
 CLEAN_ENV = {"PATH": "/usr/bin:/bin", "LC_ALL": "C"}
 PYTHON_SHIFT = ("import ipaddress, sys; print(ipaddress.IPv4Address("
                 "(int(ipaddress.IPv4Address(sys.argv[2])) + int(sys.argv[1])) % 2**32))")
-README_BEGIN = "<!-- bench:begin -->"
-README_END = "<!-- bench:end -->"
 
 
 def sh(*command, **kwargs):
@@ -168,18 +168,6 @@ plot "{data}" using 2:xtic(1) title "instructions (callgrind)", \\
         subprocess.run(["gnuplot"], input=script, text=True, check=True)
 
 
-def update_readme(table, begin=README_BEGIN, end_marker=README_END):
-    path = os.path.join(ROOT, "README.md")
-    with open(path, encoding="utf-8") as readme:
-        text = readme.read()
-    start, end = text.find(begin), text.find(end_marker)
-    if start < 0 or end < 0:
-        sys.exit(f"bench: README.md lacks the markers {begin} {end_marker}")
-    text = text[:start + len(begin)] + "\n" + table + text[end:]
-    with open(path, "w", encoding="utf-8") as readme:
-        readme.write(text)
-
-
 # --- on the router's CPU ------------------------------------------------------
 # Soft-float MIPS builds under qemu-user on the FPU-less 24Kc, counted by the
 # project's own qemu plugin (bench/insn_count.c): instructions per run, split
@@ -195,8 +183,6 @@ TARGET_PRESETS = [
     ("mipsel-uclibc-static", "MIPS LE, uClibc-ng, static", True),
     ("mipsel-musl-sf", "MIPS LE, musl, static", True),
 ]
-TARGET_BEGIN = "<!-- bench-target:begin -->"
-TARGET_END = "<!-- bench-target:end -->"
 # GCC's names for them carry a float mode: __muldf3, __fixdfsi, __floatunsidf.
 SOFT_FLOAT_HELPER = re.compile(r"__[a-z]+(sf|df)[a-z]*\d?$")
 FIXED_PLACE = "/tmp/ip4add-bench"
@@ -492,7 +478,7 @@ def main():
         print(f"peak RSS: ip4add {rows[1]['rss']:,.0f} KiB, /bin/true {rows[0]['rss']:,.0f} KiB")
         with open(os.path.join(ROOT, "bench/results.md"), "w", encoding="utf-8") as out:
             out.write(table)
-        update_readme(table)
+        replace_section("bench", table)
         chart(rows, os.path.join(ROOT, "bench/ratios.png"))
 
     PLUGIN = plugin()
@@ -507,7 +493,7 @@ def main():
     print("\nOn the router's CPU (qemu-user, instructions counted by bench/insn_count.c):\n\n"
           + target_table)
     if full:
-        update_readme(target_table, TARGET_BEGIN, TARGET_END)
+        replace_section("bench-target", target_table)
         target_chart(targets, shells, os.path.join(ROOT, "bench/target.png"))
 
 if __name__ == "__main__":

@@ -19,11 +19,11 @@ import shutil
 import subprocess
 import sys
 
+from readme import replace_section
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ARGS = ["5", "10.0.0.1"]
 EXPECTED = "10.0.0.6\n"
-README_BEGIN = "<!-- release:begin -->"
-README_END = "<!-- release:end -->"
 
 # Target name, its preset, and the CPUs it fits (with examples of OpenWrt
 # targets built on them).
@@ -102,17 +102,6 @@ def table(rows):
     return "\n".join(lines) + "\n"
 
 
-def update_readme(text):
-    path = os.path.join(ROOT, "README.md")
-    with open(path, encoding="utf-8") as readme:
-        old = readme.read()
-    start, end = old.find(README_BEGIN), old.find(README_END)
-    if start < 0 or end < 0:
-        sys.exit(f"release: README.md lacks the markers {README_BEGIN} {README_END}")
-    with open(path, "w", encoding="utf-8") as readme:
-        readme.write(old[:start + len(README_BEGIN)] + "\n" + text + old[end:])
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("version")
@@ -134,7 +123,7 @@ def main():
     with open(os.path.join(args.dist, "RELEASE.md"), "w", encoding="utf-8") as out:
         out.write(f"# ip4add {args.version}\n\n" + markdown)
     if not args.no_readme:
-        update_readme(markdown)
+        replace_section("release", markdown)
     print(markdown, end="")
 
 
