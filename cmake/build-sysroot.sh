@@ -41,8 +41,9 @@ usage() {
 }
 [ $# -ge 3 ] || usage
 libc=$1 arch=$2 float=$3
-# Per architecture: the cross compiler, the CPU the code is built for, and
-# Debian's name for the architecture where Debian's musl-dev serves it.
+# Per architecture: the cross compiler and its Debian package, the CPU the
+# code is built for, and Debian's name for the architecture where Debian's
+# musl-dev serves it.
 debian_arch=
 case $arch in
 mips | mipsel) cross=$arch-linux-gnu- cpu_flags=(-march=mips32r2) ;;
@@ -54,6 +55,8 @@ aarch64) cross=aarch64-linux-gnu- cpu_flags=() debian_arch=arm64 ;;
 x86_64) cross=x86_64-linux-gnu- cpu_flags=() debian_arch=amd64 ;;
 *) usage ;;
 esac
+gcc_package=gcc-${cross%-}
+[ "$arch" != x86_64 ] || gcc_package=gcc
 case $float in
 hard) ;;
 soft) case $arch in mips | mipsel) cpu_flags+=(-msoft-float) ;; *) usage ;; esac ;;
@@ -88,7 +91,7 @@ need() { # file-or-command package
     exit 1
   }
 }
-need "${cross}gcc" "gcc-${cross%-}"
+need "${cross}gcc" "$gcc_package"
 [ "$libc" != uclibc ] || need "$uclibc_tarball" uclibc-source
 need python3 python3
 need bzip2 bzip2
