@@ -10,8 +10,8 @@ python3's ipaddress. Counts instructions per whole run with callgrind
 takes peak RSS with /usr/bin/time.
 
 On the router's CPU: the soft-float MIPS builds (big- and little-endian;
-uClibc-ng dynamic and static, musl static) under qemu-user on the FPU-less 24Kc, each next to the
-empty program built the same way, with instructions counted by the
+uClibc-ng dynamic and static, musl static) under qemu-user on the FPU-less
+24Kc, each next to the empty program built the same way, with instructions counted by the
 project's qemu plugin and split into loader and start-up, regcomp, regexec,
 other C library calls and exit, the tool's own code and the soft-float
 helpers; and the same shift as a function in the router's shell, BusyBox
@@ -287,7 +287,7 @@ def call_sites(binary, emulator, own):
     return sites, entry, returns
 
 
-def count(emulator, command, sites=(), entry=None, returns=()):
+def count(plugin_path, emulator, command, sites=(), entry=None, returns=()):
     """Instructions of one run under the emulator with the plugin: total,
     per callee (summed over its call sites), before main, after main."""
     with tempfile.NamedTemporaryFile("r", suffix=".counts") as counts:
@@ -295,7 +295,7 @@ def count(emulator, command, sites=(), entry=None, returns=()):
         arguments += [f"span={callee}:{at:x}:{at + 8:x}" for callee, at in sites]
         if entry is not None:
             arguments += [f"mark=entry:{entry:x}"] + [f"mark=return:{at:x}" for at in returns]
-        result = subprocess.run(emulator + ["-plugin", PLUGIN + "," + ",".join(arguments)]
+        result = subprocess.run(emulator + ["-plugin", plugin_path + "," + ",".join(arguments)]
                                 + command, capture_output=True, text=True, env={},
                                 cwd=FIXED_PLACE)
         if result.returncode != 0:
@@ -330,7 +330,7 @@ def fixed_place():
             shutil.rmtree(FIXED_PLACE, ignore_errors=True)
 
 
-def measure_target(preset, label, place):
+def measure_target(plugin_path, preset, label, place):
     """One preset's ip4add and empty program, run from place/p/ip4add and
     place/f/ip4add."""
     build_dir, emulator = build_target(preset)
@@ -342,10 +342,10 @@ def measure_target(preset, label, place):
     binary, floor = programs
 
     sites, entry, returns = call_sites(binary, emulator, own_functions(build_dir, tool(emulator, "nm")))
-    figures, out = count(emulator, [binary] + ARGS, sites, entry, returns)
+    figures, out = count(plugin_path, emulator, [binary] + ARGS, sites, entry, returns)
     if out != EXPECTED:
         sys.exit(f"bench: {label} printed {out!r}, not {EXPECTED!r}")
-    empty, _ = count(emulator, [floor])
+    empty, _ = count(plugin_path, emulator, [floor])
     calls = figures["calls"]
     regcomp, regexec = calls.pop("regcomp", 0), calls.pop("regexec", 0)
     soft_float = sum(n for callee, n in calls.items() if SOFT_FLOAT_HELPER.match(callee))
@@ -363,7 +363,7 @@ def measure_target(preset, label, place):
     return row
 
 
-def measure_ash(emulator, label, place):
+def measure_ash(plugin_path, emulator, label, place):
     """The peer: the same shift as an ash function (bench/ip4add.sh) in the
     router's BusyBox, static, from the sysroot the build used."""
     sysroot = emulator[emulator.index("-L") + 1]
@@ -380,12 +380,12 @@ def measure_ash(emulator, label, place):
         with open(scripts[name], "w", encoding="utf-8") as script:
             script.write(body)
     emulated = [emulator[0], "-cpu", emulator[emulator.index("-cpu") + 1]]
-    empty, _ = count(emulated, [busybox, "ash", scripts["e"]])
-    one, out = count(emulated, [busybox, "ash", scripts["1"]] + ARGS)
+    empty, _ = count(plugin_path, emulated, [busybox, "ash", scripts["e"]])
+    one, out = count(plugin_path, emulated, [busybox, "ash", scripts["1"]] + ARGS)
     if out != EXPECTED:
         sys.exit(f"bench: {label} printed {out!r}, not {EXPECTED!r}")
-    loop1, _ = count(emulated, [busybox, "ash", scripts["n"]] + ARGS + ["1"])
-    loop_n, _ = count(emulated, [busybox, "ash", scripts["n"]] + ARGS + [str(ASH_CALLS + 1)])
+    loop1, _ = count(plugin_path, emulated, [busybox, "ash", scripts["n"]] + ARGS + ["1"])
+    loop_n, _ = count(plugin_path, emulated, [busybox, "ash", scripts["n"]] + ARGS + [str(ASH_CALLS + 1)])
     return {"label": label, "empty": empty["total"], "total": one["total"],
             "per call": (loop_n["total"] - loop1["total"]) / ASH_CALLS}
 
@@ -444,7 +444,6 @@ plot {", ".join(columns)}
 
 
 def main():
-    global PLUGIN
     full = "--quick" not in sys.argv[1:]
     tools = [("valgrind", "valgrind"), ("dash", "dash"), ("cmake", "cmake"), ("gcc", "gcc"),
              ("qemu-mips", "qemu-user"), ("mips-linux-gnu-g++", "g++-mips-linux-gnu"),
@@ -481,14 +480,15 @@ def main():
         replace_section("bench", table)
         chart(rows, os.path.join(ROOT, "bench/ratios.png"))
 
-    PLUGIN = plugin()
+    plugin_path = plugin()
     targets, shells = [], []
     with fixed_place() as place:
         for number, (preset, label, with_ash) in enumerate(TARGET_PRESETS):
-            targets.append(measure_target(preset, label, os.path.join(place, str(number))))
+            targets.append(measure_target(plugin_path, preset, label,
+                                          os.path.join(place, str(number))))
             if with_ash:
-                shells.append(measure_ash(targets[-1]["emulator"], label.rsplit(",", 1)[0],
-                                          os.path.join(place, f"a{number}")))
+                shells.append(measure_ash(plugin_path, targets[-1]["emulator"],
+                                          label.rsplit(",", 1)[0], os.path.join(place, f"a{number}")))
     target_table = target_markdown(targets, shells)
     print("\nOn the router's CPU (qemu-user, instructions counted by bench/insn_count.c):\n\n"
           + target_table)
