@@ -256,6 +256,10 @@ EOF
 
   bash "$here/debian-package.sh" source busybox "$work/busybox"
   cd "$work/busybox"
+  # The release's own date, not the build's, in the banner: the same
+  # BusyBox from every build, so that its instruction counts repeat.
+  SOURCE_DATE_EPOCH=$(stat -c %Y Makefile)
+  export SOURCE_DATE_EPOCH
   make allnoconfig
   for option in "${BUSYBOX_OPTIONS[@]}"; do
     sed -i "s|^# CONFIG_$option is not set|CONFIG_$option=y|" .config
