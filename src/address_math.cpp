@@ -2,32 +2,54 @@
 #include "address_math.hpp"
 
 #include <math.h>
-#include <stdlib.h>
 
 namespace {
 
 constexpr int OCTET_COUNT = 4;
 constexpr int BITS_PER_OCTET = 8;
+constexpr uint32_t DECIMAL_BASE = 10U;
 
-// strtol's own range differs between hosts (64-bit long on x86-64, 32-bit on
-// the routers), so clamp explicitly to make every platform agree.
-int32_t clamp_to_int32(long value) {
-    if (value > INT32_MAX)
-        return INT32_MAX;
-    if (value < INT32_MIN)
-        return INT32_MIN;
-    return static_cast<int32_t>(value);
+// The C locale's white space: the tool never sets a locale.
+bool is_space(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// One number as atoi/"%d" would take it. Returns false when no digit
-// follows the optional white space and sign; `*end` is then unchanged.
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The two's-complement reading of a 32-bit pattern, spelled out because a
+// plain conversion of values above INT32_MAX is implementation-defined
+// before C++20.
+int32_t as_int32(uint32_t bits) {
+    if (bits <= static_cast<uint32_t>(INT32_MAX))
+        return static_cast<int32_t>(bits);
+    return -static_cast<int32_t>(~bits) - 1;
+}
+
+// One number as atoi/"%d" would take it (white space, one sign, decimal
+// digits), but reduced modulo 2^32 instead of saturating or overflowing:
+// a script's difference of two addresses, anything from -(2^32-1) to
+// 2^32-1, then shifts to exactly the other address. Hand-written rather
+// than strtol so that neither long's width nor strtol's saturation can make
+// two platforms disagree. Returns false when no digit follows the optional
+// white space and sign; `*end` is then unchanged.
 bool scan_number(const char *text, int32_t *value, const char **end) {
-    char *stop = nullptr;
-    long parsed = strtol(text, &stop, 10);
-    if (stop == text)
+    const char *p = text;
+    while (is_space(*p))
+        ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-')
+        negative = *p++ == '-';
+    if (!is_digit(*p))
         return false;
-    *value = clamp_to_int32(parsed);
-    *end = stop;
+    // Unsigned arithmetic wraps by definition, so the running value is the
+    // exact residue however many digits follow.
+    uint32_t magnitude = 0;
+    for (; is_digit(*p); ++p)
+        magnitude = magnitude * DECIMAL_BASE + static_cast<uint32_t>(*p - '0');
+    *value = as_int32(negative ? 0U - magnitude : magnitude);
+    *end = p;
     return true;
 }
 

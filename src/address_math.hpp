@@ -17,12 +17,12 @@ struct octets {
 };
 
 // Offset text to offset, as atoi would read it (leading white space, one
-// sign, decimal digits; no digits give 0) but with values beyond the signed
-// 32-bit range taken as the nearest end of it on every platform.
+// sign, decimal digits; no digits give 0), but with any number of digits
+// taken modulo 2^32, the same on every platform: 4294967295 is -1.
 int32_t convert_offset(const char *text);
 
 // Reads four numbers separated by dots from the start of `text`, each under
-// the offset's rules and clamping; a dot must follow its number at once and
+// the offset's rules, modulo 2^32; a dot must follow its number at once and
 // anything after the fourth number is ignored. Returns false, leaving `out`
 // untouched, when the text does not yield all four.
 bool read_quad(const char *text, quad *out);

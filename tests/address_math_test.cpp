@@ -1,5 +1,5 @@
 // Unit tests of the address arithmetic: the number scanner's rules and
-// clamping, composition with carry and borrow, and splitting.
+// reduction modulo 2^32, composition with carry and borrow, and splitting.
 #include "address_math.hpp"
 #include "unit_cases.hpp"
 
@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(ConvertOffset, ReadsLikeAtoiAndClampsToInt32) {
+TEST(ConvertOffset, ReadsLikeAtoiModulo2To32) {
     for (const auto &c : OFFSET_CASES)
         EXPECT_EQ(convert_offset(c.text), c.expected) << "text: \"" << c.text << '"';
 }
@@ -62,9 +62,11 @@ namespace {
 
 constexpr size_t MIB = 1 << 20;
 
-TEST(ConvertOffset, ClampsMegabyteDigitRuns) {
-    EXPECT_EQ(convert_offset(std::string(MIB, '9').c_str()), INT32_MAX);
-    EXPECT_EQ(convert_offset(("-" + std::string(MIB, '9')).c_str()), INT32_MIN);
+// N nines are 10^N - 1, and 10^N is 0 modulo 2^32 from N = 32 on: a run of
+// nines of any such length is -1, and its negation 1.
+TEST(ConvertOffset, ReducesMegabyteDigitRuns) {
+    EXPECT_EQ(convert_offset(std::string(MIB, '9').c_str()), -1);
+    EXPECT_EQ(convert_offset(("-" + std::string(MIB, '9')).c_str()), 1);
     EXPECT_EQ(convert_offset((std::string(MIB, '0') + "42").c_str()), 42);
 }
 
@@ -73,9 +75,9 @@ TEST(ReadQuad, ReadsPastMegabyteRunsOfSpaceAndDigits) {
     ASSERT_TRUE(read_quad((std::string(MIB, ' ') + "1.2.3.4").c_str(), &q));
     EXPECT_EQ(q.number[0], 1);
     EXPECT_EQ(q.number[3], 4);
-    ASSERT_TRUE(read_quad((std::string(MIB, '7') + ".1.1." + std::string(MIB, '7')).c_str(), &q));
-    EXPECT_EQ(q.number[0], INT32_MAX);
-    EXPECT_EQ(q.number[3], INT32_MAX);
+    ASSERT_TRUE(read_quad((std::string(MIB, '9') + ".1.1." + std::string(MIB, '9')).c_str(), &q));
+    EXPECT_EQ(q.number[0], -1);
+    EXPECT_EQ(q.number[3], -1);
     EXPECT_FALSE(read_quad(std::string(MIB, 'a').c_str(), &q));
 }
 

@@ -1,7 +1,8 @@
 // An independent model of the whole tool for differential testing, written
 // apart from src/ on purpose: a hand-written search instead of regex, a
-// digit-by-digit scanner saturating in 64 bits instead of strtol, 64-bit
-// composition and a shift-based split instead of pow. C headers only, so it
+// scanner that masks a 64-bit value to 32 bits after every digit instead of
+// letting 32-bit arithmetic wrap, 64-bit composition and a shift-based split
+// instead of pow. C headers only, so it
 // runs on every target.
 #ifndef IP4ADD_MODEL_HPP
 #define IP4ADD_MODEL_HPP
@@ -46,7 +47,7 @@ inline bool has_dotted_quad(const char *text) {
     return false;
 }
 
-// One number: white space, one sign, digits; clamped to int32. Returns the
+// One number: white space, one sign, digits, modulo 2^32. Returns the
 // position after it, or nullptr when there is no digit.
 inline const char *scan(const char *p, int64_t *value) {
     while (is_space(*p))
@@ -56,15 +57,11 @@ inline const char *scan(const char *p, int64_t *value) {
         negative = *p++ == '-';
     if (!is_digit(*p))
         return nullptr;
-    const int64_t LIMIT = int64_t{1} << 31; // saturate early, well inside int64
+    const int64_t MASK = (int64_t{1} << 32) - 1;
     int64_t magnitude = 0;
     for (; is_digit(*p); ++p)
-        if (magnitude <= LIMIT)
-            magnitude = magnitude * 10 + (*p - '0');
-    if (magnitude > LIMIT)
-        magnitude = LIMIT;
-    int64_t signed_value = negative ? -magnitude : magnitude;
-    *value = signed_value > INT32_MAX ? INT32_MAX : signed_value;
+        magnitude = (magnitude * 10 + (*p - '0')) & MASK;
+    *value = negative ? -magnitude : magnitude;
     return p;
 }
 

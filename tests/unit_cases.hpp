@@ -12,7 +12,8 @@ struct offset_case {
     int32_t expected;
 };
 
-// atoi's reading rules, with clamping where atoi would be undefined.
+// atoi's reading rules, and modulo 2^32 where atoi would be undefined: a
+// saturating or 64-bit reading fails the long rows.
 inline constexpr offset_case OFFSET_CASES[] = {
     {"5", 5},
     {"-5", -5},
@@ -25,12 +26,17 @@ inline constexpr offset_case OFFSET_CASES[] = {
     {"0x10", 0},
     {"010", 10},
     {"2147483647", INT32_MAX},
-    {"2147483648", INT32_MAX},
-    {"4294967296", INT32_MAX},
+    {"2147483648", INT32_MIN},
+    {"4294967295", -1},
+    {"4294967296", 0},
+    {"-4294967295", 1},
     {"-2147483648", INT32_MIN},
-    {"-2147483649", INT32_MIN},
-    {"999999999999999999999999999999", INT32_MAX},
-    {"-999999999999999999999999999999", INT32_MIN},
+    {"-2147483649", INT32_MAX},
+    {"3355443200", -939524096},
+    {"18446744073709551617", 1},
+    {"99999999999999999999999", -159383553},
+    {"999999999999999999999999999999", 1073741823},
+    {"-999999999999999999999999999999", -1073741823},
     {"00000000000000000000000000000042", 42},
 };
 
@@ -51,8 +57,9 @@ inline constexpr quad_case READ_QUAD_CASES[] = {
     {"1.2.3.4567", {1, 2, 3, 4567}},
     {"1234.5.6.7", {1234, 5, 6, 7}},
     {"010.001.000.009", {10, 1, 0, 9}},
-    {"99999999999.1.1.1", {INT32_MAX, 1, 1, 1}},
-    {"1.-99999999999.1.1", {1, INT32_MIN, 1, 1}},
+    {"99999999999.1.1.1", {1215752191, 1, 1, 1}},
+    {"1.-99999999999.1.1", {1, -1215752191, 1, 1}},
+    {"4294967297.0.0.4294967295", {1, 0, 0, -1}},
 };
 
 // Texts whose start does not yield four numbers, even where a quad stands
