@@ -10,7 +10,6 @@ it prints, standard error merged in, up to the next "$ " line or the end of
 the block. COMMAND runs in sh with BINARY on PATH as "ip4add".
 """
 import os
-import re
 import subprocess
 import sys
 import tempfile
@@ -39,7 +38,7 @@ def blocks(path):
 
 def examples(path):
     for block in blocks(path):
-        command = None
+        command, output = None, []
         for line in block:
             if line.startswith("$ "):
                 if command is not None:

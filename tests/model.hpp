@@ -18,11 +18,6 @@ inline bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// White space as the C locale's isspace has it.
-inline bool is_space(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 // Four groups of 1-3 digits joined by single dots, starting anywhere.
 inline bool has_dotted_quad(const char *text) {
     for (const char *start = text; *start; ++start) {
@@ -50,19 +45,18 @@ inline bool has_dotted_quad(const char *text) {
 // One number: white space, one sign, digits, modulo 2^32. Returns the
 // position after it, or nullptr when there is no digit.
 inline const char *scan(const char *p, int64_t *value) {
-    while (is_space(*p))
-        ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-')
-        negative = *p++ == '-';
-    if (!is_digit(*p))
+    p += strspn(p, " \t\n\v\f\r");
+    const int64_t sign = *p == '-' ? -1 : 1;
+    p += *p == '+' || *p == '-';
+    const size_t digits = strspn(p, "0123456789");
+    if (digits == 0)
         return nullptr;
     const int64_t MASK = (int64_t{1} << 32) - 1;
     int64_t magnitude = 0;
-    for (; is_digit(*p); ++p)
-        magnitude = (magnitude * 10 + (*p - '0')) & MASK;
-    *value = negative ? -magnitude : magnitude;
-    return p;
+    for (size_t i = 0; i < digits; ++i)
+        magnitude = (magnitude * 10 + (p[i] - '0')) & MASK;
+    *value = sign * magnitude;
+    return p + digits;
 }
 
 enum class outcome { result, refused };
