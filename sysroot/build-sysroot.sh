@@ -1,21 +1,19 @@
 #!/usr/bin/env bash
 # Builds a C library sysroot for one router target from Debian's packages and
-# prints its path.
+# prints its path. cmake/cross.cmake calls it with the facts of the target's
+# row in cmake/targets.cmake.
 #
-# usage: build-sysroot.sh LIBC ARCH FLOAT [CACHE_DIR]
-#   LIBC   uclibc     uClibc-ng 1.0.35 from Debian's uclibc-source (MIPS only)
-#          musl       musl 1.2.3, static only: Debian's musl-dev for ARCH
-#                     where Debian builds it for that ABI (arm, aarch64,
-#                     x86_64, hard-float), else built from Debian's musl
-#                     source (MIPS, soft-float)
-#   ARCH   mips       MIPS32r2 big-endian (Debian's mips-linux-gnu cross gcc)
-#          mipsel     MIPS32r2 little-endian (mipsel-linux-gnu)
-#          arm        ARMv7-A with VFPv3-D16, hard-float ABI (arm-linux-gnueabihf)
-#          aarch64    ARMv8-A, 64-bit (aarch64-linux-gnu)
-#          x86_64     x86-64 (the host's gcc)
-#   FLOAT  hard       floating point in the FPU (boards with one)
-#          soft       in integer code: runs on FPU-less cores (MIPS 24Kc and
-#                     alike; MIPS only)
+# usage: build-sysroot.sh --libc uclibc|musl --triplet TRIPLET --float hard|soft
+#                         [--cpu "FLAGS"] [--debian-arch ARCH] [--cache DIR]
+#   --libc         uclibc: uClibc-ng 1.0.35 from Debian's uclibc-source (MIPS
+#                  only); musl: musl 1.2.3, static only, from Debian's
+#                  musl-dev of --debian-arch when given, else built from
+#                  Debian's musl source
+#   --triplet      Debian's cross compiler for the target (TRIPLET-gcc)
+#   --float        soft: no FPU instruction anywhere in the sysroot (MIPS)
+#   --cpu          the compiler flags of the target's instruction set and
+#                  float ABI
+#   --debian-arch  Debian's port of exactly this ABI (armhf, arm64, amd64)
 #
 # Debian's cross gcc has no soft-float runtime: its libgcc's floating-point
 # helpers use the FPU. A soft-float sysroot therefore gets a libgcc of its
@@ -25,54 +23,59 @@
 # takes its runtime from the sysroot. Nothing the sysroot holds may contain an
 # FPU instruction when FLOAT is soft; the build checks it.
 #
+# usr/lib/ip4add.specs names the sysroot's headers, start files, C library
+# and compiler runtime once, for every compile and link of C or C++ (gcc
+# --sysroot=SYSROOT -specs=ip4add.specs), the way musl's own musl-gcc wrapper
+# does: Debian's cross gcc would otherwise take glibc's, even with --sysroot.
+#
 # The sysroot also holds the router's shell: BusyBox (Debian's busybox
 # source) with ash alone, linked statically against the new C library, as
 # bin/busybox. Router-side scripts run in it under the emulator.
 #
 # The result lives in a cache folder outside the checkout, keyed by the
-# arguments and this script's hash: built when missing or when this script
-# changes, returned at once otherwise. Concurrent calls for one sysroot wait
+# arguments and this folder's scripts: built when missing or when they
+# change, returned at once otherwise. Concurrent calls for one sysroot wait
 # for each other; the finished folder appears in one rename.
 set -euo pipefail
 
 usage() {
-  echo "usage: build-sysroot.sh uclibc|musl mips|mipsel|arm|aarch64|x86_64 hard|soft [CACHE_DIR]" >&2
+  sed -n '/^# usage:/,/^#$/s/^# \{0,1\}//p' "${BASH_SOURCE[0]}" >&2
   exit 2
 }
-[ $# -ge 3 ] || usage
-libc=$1 arch=$2 float=$3
-# Per architecture: the cross compiler and its Debian package, the CPU the
-# code is built for, and Debian's name for the architecture where Debian's
-# musl-dev serves it.
-debian_arch=
-case $arch in
-mips | mipsel) cross=$arch-linux-gnu- cpu_flags=(-march=mips32r2) ;;
-arm)
-  cross=arm-linux-gnueabihf- debian_arch=armhf
-  cpu_flags=(-march=armv7-a -mfpu=vfpv3-d16 -mfloat-abi=hard)
-  ;;
-aarch64) cross=aarch64-linux-gnu- cpu_flags=() debian_arch=arm64 ;;
-x86_64) cross=x86_64-linux-gnu- cpu_flags=() debian_arch=amd64 ;;
+libc= triplet= float= cpu= debian_arch= cache_dir=
+while [ $# -gt 0 ]; do
+  [ $# -ge 2 ] || usage
+  case $1 in
+  --libc) libc=$2 ;;
+  --triplet) triplet=$2 ;;
+  --float) float=$2 ;;
+  --cpu) cpu=$2 ;;
+  --debian-arch) debian_arch=$2 ;;
+  --cache) cache_dir=$2 ;;
+  *) usage ;;
+  esac
+  shift 2
+done
+arch=${triplet%%-*}
+cross=$triplet-
+read -ra cpu_flags <<<"$cpu"
+case $libc/$float/$arch in
+uclibc/*/mips | uclibc/*/mipsel) ;;
+musl/soft/mips | musl/soft/mipsel) ;;
+musl/hard/*) [ -n "$debian_arch" ] || usage ;;
 *) usage ;;
 esac
-gcc_package=gcc-${cross%-}
-[ "$arch" != x86_64 ] || gcc_package=gcc
-case $float in
-hard) ;;
-soft) case $arch in mips | mipsel) cpu_flags+=(-msoft-float) ;; *) usage ;; esac ;;
-*) usage ;;
-esac
-case $libc in
-uclibc) [ "${arch#mips}" != "$arch" ] || usage ;;
-musl) [ "$float" = soft ] || [ -n "$debian_arch" ] || usage ;;
-*) usage ;;
-esac
+gcc_package=gcc-$triplet
+[ "$triplet" != "$(gcc -dumpmachine)" ] || gcc_package=gcc
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 uclibc_tarball=/usr/src/uClibc-ng-1.0.35.tar.xz
-cache_dir=${4:-${IP4ADD_CACHE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/ip4add}}
-key=$(cat "${BASH_SOURCE[0]}" "$here"/{fpu_scan.py,debian-package.sh} | sha256sum | cut -c1-12)
-name=$libc-$arch-$float-$key
+cache_dir=${cache_dir:-${IP4ADD_CACHE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/ip4add}}
+key=$({
+  echo "$libc $triplet $float $cpu $debian_arch"
+  cat "${BASH_SOURCE[0]}" "$here"/{fpu_scan.py,debian-package.sh}
+} | sha256sum | cut -c1-12)
+name=$libc-$triplet-$float-$key
 sysroot=$cache_dir/$name
 
 # Under the lock, a sysroot that another call is building is waited for,
@@ -102,7 +105,7 @@ fi
 
 work=$(mktemp -d "$cache_dir/build.XXXXXX")
 log=$cache_dir/$name.log
-echo "build-sysroot: building $libc for $arch, $float-float, into $sysroot (log: $log)" >&2
+echo "build-sysroot: building $libc for $triplet ${cpu_flags[*]}, $float-float, into $sysroot (log: $log)" >&2
 start=$SECONDS
 # From here on everything goes to the log; fd 3 and 4 keep the caller's
 # stdout and stderr. (Not `{ ...; } || fail`: bash ignores set -e there.)
@@ -209,7 +212,7 @@ build_uclibc() {
   sed -i \
     -e "s|^KERNEL_HEADERS=.*|KERNEL_HEADERS=\"$headers\"|" \
     -e "s|^CROSS_COMPILER_PREFIX=.*|CROSS_COMPILER_PREFIX=\"$cross\"|" \
-    -e "s|^UCLIBC_EXTRA_CFLAGS=.*|UCLIBC_EXTRA_CFLAGS=\"-march=mips32r2\"|" \
+    -e "s|^UCLIBC_EXTRA_CFLAGS=.*|UCLIBC_EXTRA_CFLAGS=\"${cpu_flags[*]}\"|" \
     -e "s|^RUNTIME_PREFIX=.*|RUNTIME_PREFIX=\"/\"|" \
     -e "s|^DEVEL_PREFIX=.*|DEVEL_PREFIX=\"/usr/\"|" \
     -e "s|^# DO_C99_MATH is not set|DO_C99_MATH=y|" \
@@ -238,22 +241,7 @@ BUSYBOX_OPTIONS=(STATIC LFS ASH SH_IS_ASH ASH_ECHO ASH_PRINTF ASH_TEST ASH_BASH_
   ASH_INTERNAL_GLOB FEATURE_SH_MATH FEATURE_SH_MATH_64)
 
 build_busybox() {
-  local root=$work/sysroot lib=$work/sysroot/usr/lib cc=$work/cc flags
-  flags="${cpu_flags[*]} -fno-pie -nostdinc"
-  flags+=" -isystem $root/usr/include -isystem $("${cross}gcc" -print-file-name=include)"
-  # Debian's cross gcc would take glibc's start files and libc: compiles
-  # and partial links pass through, final links get the sysroot's.
-  cat >"$cc" <<EOF
-#!/bin/sh
-for arg; do
-  case \$arg in -c | -E | -S | -r | -nostdlib) exec ${cross}gcc $flags "\$@" ;; esac
-done
-exec ${cross}gcc $flags -nostdlib -static -no-pie $lib/crt1.o $lib/crti.o \\
-  $lib/libgcc/crtbeginT.o "\$@" -L$lib -L$lib/libgcc -Wl,--start-group -lc -lgcc \\
-  -Wl,--end-group $lib/libgcc/crtend.o $lib/crtn.o
-EOF
-  chmod +x "$cc"
-
+  local root=$work/sysroot
   bash "$here/debian-package.sh" source busybox "$work/busybox"
   cd "$work/busybox"
   # The release's own date, not the build's, in the banner: the same
@@ -266,13 +254,59 @@ EOF
   done
   make oldconfig </dev/null
   for option in "${BUSYBOX_OPTIONS[@]}"; do grep -q "^CONFIG_$option=y" .config; done
-  make CC="$cc" HOSTCC=gcc CROSS_COMPILE="$cross" -j"$(nproc)"
+  make CC="${cross}gcc --sysroot=$root -specs=ip4add.specs ${cpu_flags[*]}" HOSTCC=gcc \
+    CROSS_COMPILE="$cross" -j"$(nproc)"
   mkdir -p "$root/bin"
   cp busybox "$root/bin/busybox"
 }
 
+# usr/lib/ip4add.specs: how gcc compiles and links against this sysroot,
+# wherever it stands (%R is the sysroot that --sysroot names). No
+# position-independent code: the links are -no-pie, so it would only cost
+# size (on MIPS that takes -mno-shared as well, which GCC's driver adds by
+# itself only when it sees -fno-pie on the command line). The C library
+# comes before the compiler runtime, in one group when static. A musl
+# sysroot links statically only.
+write_specs() {
+  local self="-fno-pie -no-pie" loader=
+  case $arch in mips*) self+=" -mno-shared" ;; esac
+  case $libc in
+  musl) self+=" -static" ;;
+  uclibc) loader="%{!static:-dynamic-linker /lib/ld-uClibc.so.0}" ;;
+  esac
+  cat >"$work/sysroot/usr/lib/ip4add.specs" <<EOF
+%rename cpp_unique_options sysroot_cpp_unique_options
+%rename link sysroot_link
+
+*self_spec:
+$self
+
+*cpp_unique_options:
+-nostdinc -isystem %R/usr/include -isystem include%s %(sysroot_cpp_unique_options)
+
+*startfile:
+%R/usr/lib/crt1.o %R/usr/lib/crti.o %{static:%R/usr/lib/libgcc/crtbeginT.o;:%R/usr/lib/libgcc/crtbegin.o}
+
+*endfile:
+%R/usr/lib/libgcc/crtend.o %R/usr/lib/crtn.o
+
+*link_libgcc:
+-L%R/usr/lib -L%R/usr/lib/libgcc
+
+*libgcc:
+
+
+*lib:
+-lc -lgcc
+
+*link:
+%(sysroot_link) $loader
+EOF
+}
+
 build_runtime
 build_$libc
+write_specs
 build_busybox
 # Object code only: libc.so is a linker script.
 if [ "$float" = soft ]; then

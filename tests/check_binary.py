@@ -2,14 +2,15 @@
 """Checks what the shipped binary needs at run time and, optionally, its
 stripped size, its ELF header and that it is soft-float through and through.
 
-usage: check_binary.py --readelf R --strip S --binary B --allow REGEX...
+usage: check_binary.py --readelf R --strip S --binary B --allow [REGEX...]
                        [--max-stripped-bytes N] [--header REGEX...]
-                       [--soft-float OBJDUMP]
+                       [--soft-float OBJDUMP --fpu-scan FPU_SCAN_PY]
 
-Every NEEDED entry must match one of the --allow patterns: the routers the
-tool is for often have no C++ runtime, so libstdc++ must never creep in.
-With --soft-float the binary must be marked soft-float and its disassembly
-must hold no FPU instruction: FPU-less router cores die on the first one.
+Every NEEDED entry must match one of the --allow patterns (none at all for a
+static binary): the routers the tool is for often have no C++ runtime, so
+libstdc++ must never creep in. With --soft-float the binary must be marked
+soft-float and the FPU scan must find no FPU instruction in its
+disassembly: FPU-less router cores die on the first one.
 """
 import argparse
 import os
@@ -17,9 +18,6 @@ import re
 import subprocess
 import sys
 import tempfile
-
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cmake"))
-from fpu_scan import fpu_instructions  # noqa: E402
 
 
 def readelf(tool, flag, binary):
@@ -32,10 +30,11 @@ def main():
     parser.add_argument("--readelf", required=True)
     parser.add_argument("--strip", required=True)
     parser.add_argument("--binary", required=True)
-    parser.add_argument("--allow", nargs="+", default=[])
+    parser.add_argument("--allow", nargs="*", default=[])
     parser.add_argument("--max-stripped-bytes", type=int)
     parser.add_argument("--header", nargs="*", default=[])
     parser.add_argument("--soft-float", metavar="OBJDUMP")
+    parser.add_argument("--fpu-scan", metavar="FPU_SCAN_PY")
     args = parser.parse_args()
 
     problems = []
@@ -54,8 +53,10 @@ def main():
         subprocess.run([args.strip, "-o", stripped, args.binary], check=True)
         size = os.path.getsize(stripped)
         if args.soft_float:
-            fpu = [hit for _, hit in fpu_instructions(args.soft_float, [stripped])]
-            problems += [f"FPU instruction at {hit}" for hit in fpu[:10]]
+            scan = subprocess.run([sys.executable, args.fpu_scan, args.soft_float, stripped],
+                                  capture_output=True, text=True, check=False)
+            if scan.returncode != 0:
+                problems += scan.stdout.splitlines() or [f"FPU scan failed: {scan.stderr}"]
             fp_abi = re.search(r"FP ABI: (.*)", readelf(args.readelf, "-A", args.binary))
             fp_abi = fp_abi.group(1) if fp_abi else "(none)"
             if fp_abi != "Soft float":

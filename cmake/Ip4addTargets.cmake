@@ -1,0 +1,197 @@
+# Reads the table of router targets (targets.cmake) and derives from a row
+# what follows from it: the ELF header the binary must have, the libraries
+# it may need, its size ceiling, its emulator, whether GoogleTest can run.
+#
+#   ip4add_target_facts(NAME PREFIX)   sets PREFIX_<FACT> in the caller's
+#                                      scope for target NAME (see below);
+#                                      fails for a name without a row
+#   ip4add_size_ceiling(LIBC ARCH FLOAT STATIC OUT)
+#
+# Run as a script, it writes every row with its derived facts as JSON, for
+# the scripts outside CMake (release, benchmark, presets, README tables):
+#   cmake -DIP4ADD_TARGETS_JSON=FILE -P cmake/Ip4addTargets.cmake
+include_guard(GLOBAL)
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+  cmake_minimum_required(VERSION 3.25) # a project has set the policies otherwise
+endif()
+
+set(_IP4ADD_TARGET_FIELDS TRIPLET FLOAT LIBC LINK QEMU_CPU DEBIAN_ARCH RELEASE FITS)
+
+function(ip4add_target name)
+  cmake_parse_arguments(PARSE_ARGV 1 row "" "${_IP4ADD_TARGET_FIELDS}" "CPU")
+  if(row_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "target ${name}: unknown words ${row_UNPARSED_ARGUMENTS}")
+  endif()
+  if(NOT row_TRIPLET OR NOT row_LIBC MATCHES "^(glibc|uclibc|musl)$")
+    message(FATAL_ERROR "target ${name}: needs TRIPLET and LIBC glibc, uclibc or musl")
+  endif()
+  if(NOT row_FLOAT)
+    set(row_FLOAT hard)
+  endif()
+  if(NOT row_LINK)
+    if(row_LIBC STREQUAL "musl")
+      set(row_LINK static) # the sysroots hold no shared musl
+    else()
+      set(row_LINK dynamic)
+    endif()
+  endif()
+  if(NOT row_FLOAT MATCHES "^(hard|soft)$" OR NOT row_LINK MATCHES "^(dynamic|static)$"
+     OR (row_LIBC STREQUAL "musl" AND row_LINK STREQUAL "dynamic"))
+    message(FATAL_ERROR "target ${name}: FLOAT is hard or soft, LINK dynamic or static "
+      "(static only for musl)")
+  endif()
+  if(row_RELEASE AND NOT row_FITS)
+    message(FATAL_ERROR "target ${name}: a RELEASE file says which CPUs it FITS")
+  endif()
+  get_property(names GLOBAL PROPERTY IP4ADD_TARGETS)
+  if(name IN_LIST names)
+    message(FATAL_ERROR "target ${name} has two rows")
+  endif()
+  set_property(GLOBAL APPEND PROPERTY IP4ADD_TARGETS ${name})
+  foreach(field IN LISTS _IP4ADD_TARGET_FIELDS ITEMS CPU)
+    set_property(GLOBAL PROPERTY IP4ADD_TARGET_${name}_${field} "${row_${field}}")
+  endforeach()
+endfunction()
+
+include(${CMAKE_CURRENT_LIST_DIR}/targets.cmake)
+
+# Stripped size ceilings of binary.shape: a dynamic binary is the tool's code
+# alone (plus about 1 KiB of soft-float helpers, which no router C library
+# exports); a static one carries its C library, and AArch64's 64 KiB segment
+# alignment adds padding.
+function(ip4add_size_ceiling libc arch float static out)
+  if(static AND libc STREQUAL "glibc")
+    set(bytes 786432)
+  elseif(static)
+    set(bytes 131072)
+    if(arch STREQUAL "aarch64")
+      math(EXPR bytes "${bytes} + 32768")
+    endif()
+  else()
+    set(bytes 6144)
+    if(float STREQUAL "soft")
+      math(EXPR bytes "${bytes} + 1024")
+    endif()
+  endif()
+  set(${out} ${bytes} PARENT_SCOPE)
+endfunction()
+
+function(ip4add_target_facts name prefix)
+  get_property(names GLOBAL PROPERTY IP4ADD_TARGETS)
+  if(NOT name IN_LIST names)
+    string(REPLACE ";" ", " names "${names}")
+    message(FATAL_ERROR "no target '${name}' in cmake/targets.cmake (there are: ${names})")
+  endif()
+  foreach(field IN LISTS _IP4ADD_TARGET_FIELDS ITEMS CPU)
+    get_property(${field} GLOBAL PROPERTY IP4ADD_TARGET_${name}_${field})
+  endforeach()
+  string(REGEX REPLACE "-.*" "" arch "${TRIPLET}")
+
+  # GCC spells the soft-float ABI of MIPS with one flag; ARM's is its triplet.
+  set(cpu_flags ${CPU})
+  if(FLOAT STREQUAL "soft" AND arch MATCHES "^mips")
+    list(APPEND cpu_flags -msoft-float)
+  endif()
+
+  # What readelf -h must show: class, byte order, machine, and the ISA or
+  # float ABI flags that the CPU flags ask for.
+  set(elf "Class: +ELF32")
+  if(arch MATCHES "64")
+    set(elf "Class: +ELF64")
+  endif()
+  if(arch MATCHES "^(mips|mips64|powerpc|powerpc64|armeb)$")
+    list(APPEND elf "Data: .*big endian")
+  else()
+    list(APPEND elf "Data: .*little endian")
+  endif()
+  if(arch MATCHES "^mips")
+    list(APPEND elf "Machine: +MIPS R3000")
+  elseif(arch STREQUAL "arm")
+    list(APPEND elf "Machine: +ARM")
+  elseif(arch STREQUAL "aarch64")
+    list(APPEND elf "Machine: +AArch64")
+  elseif(arch STREQUAL "x86_64")
+    list(APPEND elf "Machine: +Advanced Micro Devices X86-64")
+  else()
+    message(FATAL_ERROR "target ${name}: which ELF machine is ${arch}? (Ip4addTargets.cmake)")
+  endif()
+  foreach(flag IN LISTS CPU)
+    if(arch MATCHES "^mips" AND flag MATCHES "^-march=(.*)")
+      list(APPEND elf "Flags: .*${CMAKE_MATCH_1}")
+    elseif(arch STREQUAL "arm" AND flag STREQUAL "-mfloat-abi=hard")
+      list(APPEND elf "Flags: .*hard-float ABI")
+    endif()
+  endforeach()
+
+  set(static OFF)
+  if(LINK STREQUAL "static")
+    set(static ON)
+  endif()
+  if(static)
+    set(libs "") # nothing at all
+  elseif(LIBC STREQUAL "glibc")
+    set(libs "libc\\.so\\.6;libm\\.so\\.6")
+  else()
+    set(libs "libc\\.so\\.0")
+  endif()
+  ip4add_size_ceiling(${LIBC} ${arch} ${FLOAT} ${static} bytes)
+
+  set(emulator "")
+  if(QEMU_CPU)
+    string(REGEX REPLACE "^i[3-6]86$" "i386" qemu_arch "${arch}")
+    set(emulator qemu-${qemu_arch} -cpu ${QEMU_CPU})
+  endif()
+  # GoogleTest needs a C++ runtime: only Debian's glibc targets have one.
+  set(gtest OFF)
+  if(LIBC STREQUAL "glibc")
+    set(gtest ON)
+  endif()
+
+  foreach(field IN LISTS _IP4ADD_TARGET_FIELDS)
+    set(${prefix}_${field} "${${field}}" PARENT_SCOPE)
+  endforeach()
+  set(${prefix}_ARCH ${arch} PARENT_SCOPE)
+  set(${prefix}_CPU_FLAGS "${cpu_flags}" PARENT_SCOPE)
+  set(${prefix}_ELF_HEADER "${elf}" PARENT_SCOPE)
+  set(${prefix}_STATIC ${static} PARENT_SCOPE)
+  set(${prefix}_ALLOWED_LIBS "${libs}" PARENT_SCOPE)
+  set(${prefix}_MAX_STRIPPED_BYTES ${bytes} PARENT_SCOPE)
+  set(${prefix}_EMULATOR "${emulator}" PARENT_SCOPE)
+  set(${prefix}_GTEST ${gtest} PARENT_SCOPE)
+endfunction()
+
+function(_ip4add_json_string value out)
+  string(REPLACE "\\" "\\\\" value "${value}")
+  string(REPLACE "\"" "\\\"" value "${value}")
+  set(${out} "\"${value}\"" PARENT_SCOPE)
+endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+  if(NOT IP4ADD_TARGETS_JSON)
+    message(FATAL_ERROR "usage: cmake -DIP4ADD_TARGETS_JSON=FILE -P ${CMAKE_CURRENT_LIST_FILE}")
+  endif()
+  get_property(names GLOBAL PROPERTY IP4ADD_TARGETS)
+  set(rows "")
+  foreach(name IN LISTS names)
+    ip4add_target_facts(${name} t)
+    _ip4add_json_string("${name}" row)
+    string(PREPEND row "{\"NAME\": ")
+    foreach(fact IN ITEMS TRIPLET FLOAT LIBC LINK QEMU_CPU DEBIAN_ARCH RELEASE FITS ARCH STATIC
+                          MAX_STRIPPED_BYTES GTEST)
+      _ip4add_json_string("${t_${fact}}" value)
+      string(APPEND row ", \"${fact}\": ${value}")
+    endforeach()
+    foreach(fact IN ITEMS CPU_FLAGS ELF_HEADER ALLOWED_LIBS EMULATOR) # lists
+      set(items "")
+      foreach(item IN LISTS t_${fact})
+        _ip4add_json_string("${item}" value)
+        list(APPEND items "${value}")
+      endforeach()
+      string(JOIN ", " items ${items})
+      string(APPEND row ", \"${fact}\": [${items}]")
+    endforeach()
+    list(APPEND rows "${row}}")
+  endforeach()
+  string(JOIN ",\n " json ${rows})
+  file(WRITE ${IP4ADD_TARGETS_JSON} "[${json}]\n")
+endif()
