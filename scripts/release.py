@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """Builds the release binaries: one static file per router family.
 
-usage: release.py VERSION [--dist DIR] [--no-readme]
+usage: python3 scripts/release.py [--dist DIR] [--no-readme]
 
-For every target below: configures and builds its preset, strips the binary
-into DIR (default dist/) as ip4add-VERSION-TARGET, runs it once under the
-preset's emulator (5 10.0.0.1 must print 10.0.0.6), then writes SHA256SUMS
-(for sha256sum -c) and RELEASE.md, the table of the files (target, the
-CPUs it fits, stripped size, floating-point ABI as the ELF file states it),
-which also replaces the README's release table unless --no-readme. The
-suites of the presets are run by CI, not here.
+For every row of cmake/targets.cmake with a RELEASE name, in the table's
+order: configures and builds its preset, strips the binary into DIR
+(default dist/) as ip4add-VERSION-NAME (VERSION from CMakeLists.txt's
+project()), runs it once under the row's emulator (5 10.0.0.1 must print
+10.0.0.6), then writes SHA256SUMS (for sha256sum -c) and RELEASE.md, the
+table of the files (name, the CPUs it fits, stripped size, floating-point
+ABI as the ELF file states it), which also replaces the README's release
+table unless --no-readme. The suites of the presets are run by CI, not here.
 """
 import argparse
 import hashlib
@@ -19,27 +20,19 @@ import shutil
 import subprocess
 import sys
 
-from readme import replace_section
+import readme
+import targets
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ARGS = ["5", "10.0.0.1"]
 EXPECTED = "10.0.0.6\n"
 
-# Target name, its preset, and the CPUs it fits (with examples of OpenWrt
-# targets built on them).
-TARGETS = [
-    ("x86_64-musl", "x86_64-musl", "x86-64 PCs, servers, containers (any C library)"),
-    ("armv7-musl", "armv7-musl",
-     "ARMv7-A with VFPv3 or better: Cortex-A7/A9/A15 (ipq40xx, mvebu, bcm53xx, sunxi)"),
-    ("aarch64-musl", "aarch64-musl",
-     "ARMv8-A 64-bit: Cortex-A53/A72 and later (filogic, ipq807x, bcm27xx, rockchip)"),
-    ("mips-musl-sf", "mips-musl-sf",
-     "MIPS32r2 big-endian, with or without FPU: 24K/74K (ath79, lantiq)"),
-    ("mipsel-musl-sf", "mipsel-musl-sf",
-     "MIPS32r2 little-endian, with or without FPU: 24K/1004K (ramips mt7620/mt7621/mt76x8)"),
-    ("mips-uclibc-sf", "mips-uclibc-static", "as mips-musl-sf, built against uClibc-ng"),
-    ("mipsel-uclibc-sf", "mipsel-uclibc-static", "as mipsel-musl-sf, built against uClibc-ng"),
-]
+def version():
+    with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as text:
+        match = re.search(r"project\(ip4add\s+VERSION\s+(\S+)", text.read())
+    if not match:
+        sys.exit("release: no project(ip4add VERSION ...) in CMakeLists.txt")
+    return match.group(1)
 
 
 def run(*command, **kwargs):
@@ -74,37 +67,35 @@ def float_abi(readelf, binary):
             "AArch64": "FP/SIMD, in every ARMv8-A"}.get(machine, machine)
 
 
-def build(target, preset, dist, version):
+def build(row, dist, release_version):
+    preset = row["NAME"]
     run("cmake", "--preset", preset, stdout=subprocess.DEVNULL)
     run("cmake", "--build", "--preset", preset, "--target", "ip4add", stdout=subprocess.DEVNULL)
     build_dir = os.path.join(ROOT, "build", preset)
-    name = f"ip4add-{version}-{target}"
+    name = f"ip4add-{release_version}-{row['RELEASE']}"
     path = os.path.join(dist, name)
     run(cache_value(build_dir, "CMAKE_STRIP"), "-o", path, os.path.join(build_dir, "ip4add"))
-    with open(os.path.join(build_dir, "emulator.txt"), encoding="utf-8") as text:
-        emulator = [word for word in text.read().strip().split(";") if word]
+    emulator = row["EMULATOR"]
     smoke = subprocess.run(emulator + [path] + ARGS, capture_output=True, text=True, env={})
     if smoke.stdout != EXPECTED or smoke.returncode != 0:
         sys.exit(f"release: {name} under {emulator or 'the host'} printed {smoke.stdout!r} "
                  f"(status {smoke.returncode}), not {EXPECTED!r}")
     with open(path, "rb") as data:
         digest = hashlib.sha256(data.read()).hexdigest()
-    return {"name": name, "size": os.path.getsize(path), "digest": digest,
-            "ran": "under " + " ".join(emulator[:emulator.index("-L")]) if emulator
-                   else "on the host",
+    return {"name": name, "fits": row["FITS"], "size": os.path.getsize(path), "digest": digest,
+            "ran": "under " + " ".join(emulator) if emulator else "on the host",
             "abi": float_abi(cache_value(build_dir, "CMAKE_READELF"), path)}
 
 
 def table(rows):
     lines = ["| File | Fits | Stripped size | Floating point |", "|---|---|---:|---|"]
-    for (_, _, fits), row in zip(TARGETS, rows):
-        lines.append(f"| `{row['name']}` | {fits} | {row['size']:,} B | {row['abi']} |")
+    for row in rows:
+        lines.append(f"| `{row['name']}` | {row['fits']} | {row['size']:,} B | {row['abi']} |")
     return "\n".join(lines) + "\n"
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("version")
     parser.add_argument("--dist", default=os.path.join(ROOT, "dist"))
     parser.add_argument("--no-readme", action="store_true")
     args = parser.parse_args()
@@ -112,18 +103,21 @@ def main():
     # A release folder holds one release: nothing stale beside it.
     shutil.rmtree(args.dist, ignore_errors=True)
     os.makedirs(args.dist)
+    release_version = version()
     rows = []
-    for target, preset, _ in TARGETS:
-        rows.append(build(target, preset, args.dist, args.version))
+    for row in targets.rows():
+        if not row["RELEASE"]:
+            continue
+        rows.append(build(row, args.dist, release_version))
         print(f"release: {rows[-1]['name']}: {rows[-1]['size']:,} bytes; printed "
               f"{EXPECTED.strip()} {rows[-1]['ran']}")
     with open(os.path.join(args.dist, "SHA256SUMS"), "w", encoding="utf-8") as sums:
         sums.writelines(f"{row['digest']}  {row['name']}\n" for row in rows)
     markdown = table(rows)
     with open(os.path.join(args.dist, "RELEASE.md"), "w", encoding="utf-8") as out:
-        out.write(f"# ip4add {args.version}\n\n" + markdown)
+        out.write(f"# ip4add {release_version}\n\n" + markdown)
     if not args.no_readme:
-        replace_section("release", markdown)
+        readme.replace_section("release", markdown)
     print(markdown, end="")
 
 
