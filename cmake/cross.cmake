@@ -48,6 +48,14 @@ else()
 endif()
 set(CMAKE_C_FLAGS_INIT "${flags}")
 set(CMAKE_CXX_FLAGS_INIT "${flags}")
+# The cached compile flags start from the row's; when the row changes, they
+# start again, or a build folder would go on compiling for the old CPU.
+get_property(in_try_compile GLOBAL PROPERTY IN_TRY_COMPILE)
+if(NOT in_try_compile AND NOT "${flags}" STREQUAL "$CACHE{IP4ADD_TARGET_FLAGS}")
+  set(IP4ADD_TARGET_FLAGS "${flags}" CACHE INTERNAL "The row's flags the cached ones began with")
+  unset(CMAKE_C_FLAGS CACHE)
+  unset(CMAKE_CXX_FLAGS CACHE)
+endif()
 
 set(CMAKE_FIND_ROOT_PATH ${IP4ADD_SYSROOT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

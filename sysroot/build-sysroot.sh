@@ -10,18 +10,24 @@
 #                  musl-dev of --debian-arch when given, else built from
 #                  Debian's musl source
 #   --triplet      Debian's cross compiler for the target (TRIPLET-gcc)
-#   --float        soft: no FPU instruction anywhere in the sysroot (MIPS)
+#   --float        soft: no FPU instruction anywhere in the sysroot
 #   --cpu          the compiler flags of the target's instruction set and
 #                  float ABI
-#   --debian-arch  Debian's port of exactly this ABI (armhf, arm64, amd64)
+#   --debian-arch  Debian's port of exactly this ABI (armel, armhf, arm64,
+#                  amd64)
 #
-# Debian's cross gcc has no soft-float runtime: its libgcc's floating-point
-# helpers use the FPU. A soft-float sysroot therefore gets a libgcc of its
-# own in usr/lib/libgcc: GCC's soft-fp routines from Debian's gcc-12-source,
-# compiled -msoft-float, plus the integer-only members of Debian's libgcc.
-# A hard-float sysroot gets Debian's libgcc there unchanged, so a link always
-# takes its runtime from the sysroot. Nothing the sysroot holds may contain an
-# FPU instruction when FLOAT is soft; the build checks it.
+# Debian's MIPS and PowerPC cross gcc have no soft-float runtime: their
+# libgcc's floating-point helpers use the FPU. A soft-float sysroot for them
+# therefore gets a libgcc of its own in usr/lib/libgcc: GCC's soft-fp
+# routines from Debian's gcc-12-source, compiled -msoft-float, plus the
+# integer-only members of Debian's libgcc. (ARM's soft-float ABI has its
+# own triplet, whose libgcc is soft-float already.) Other sysroots get
+# Debian's libgcc there, so a link always takes its runtime from the
+# sysroot. Members that hold instructions the target's oldest core lacks
+# (MIPS32r2 ones for -march=mips32, P6 ones for -march=i486: Debian builds
+# its libgcc for newer cores) are left out, so that a link that needs one
+# fails instead of a router. Nothing the sysroot holds may contain an FPU
+# instruction when FLOAT is soft; the build checks it (MIPS, PowerPC).
 #
 # usr/lib/ip4add.specs names the sysroot's headers, start files, C library
 # and compiler runtime once, for every compile and link of C or C++ (gcc
@@ -59,11 +65,34 @@ done
 arch=${triplet%%-*}
 cross=$triplet-
 read -ra cpu_flags <<<"$cpu"
-case $libc/$float/$arch in
-uclibc/*/mips | uclibc/*/mipsel) ;;
-musl/soft/mips | musl/soft/mipsel) ;;
-musl/hard/*) [ -n "$debian_arch" ] || usage ;;
+case $libc/$arch in
+uclibc/mips | uclibc/mipsel | musl/*) ;;
 *) usage ;;
+esac
+case $float in hard | soft) ;; *) usage ;; esac
+# Where GCC's soft-fp finds the target's sfp-machine.h, for the targets
+# whose Debian runtime is hard-float; and which long double that ABI has
+# (tf: IEEE quad in software).
+softfp_dir= long_double=
+if [ "$float" = soft ]; then
+  case $arch in
+  mips | mipsel) softfp_dir=mips ;;
+  mips64 | mips64el) softfp_dir=mips long_double=tf ;;
+  powerpc) softfp_dir=rs6000 ;;
+  arm) ;;
+  *) usage ;;
+  esac
+fi
+# Lines of objdump -d that show an instruction of a newer core than the
+# target's oldest.
+newer_isa=
+case " $cpu " in
+*" -march=mips32 "*)
+  newer_isa='^ +[0-9a-f]+:\s+[0-9a-f]+\s+(seb|seh|wsbh|ext|ins|rotrv?|di|ei|synci|j(al)?r\.hb)(\s|$)'
+  ;;
+*" -march=i486 "*)
+  newer_isa='^ +[0-9a-f]+:.*\s(cmov[a-z]+|fcmov[a-z]+|fu?comip?|sysenter)(\s|$)|%[xy]mm[0-9]'
+  ;;
 esac
 gcc_package=gcc-$triplet
 [ "$triplet" != "$(gcc -dumpmachine)" ] || gcc_package=gcc
@@ -98,7 +127,7 @@ need "${cross}gcc" "$gcc_package"
 [ "$libc" != uclibc ] || need "$uclibc_tarball" uclibc-source
 need python3 python3
 need bzip2 bzip2
-if [ "$float" = soft ]; then
+if [ -n "$softfp_dir" ]; then
   gcc_tarball=$(ls /usr/src/gcc-12/gcc-*.tar.xz 2>/dev/null | head -n 1)
   need "${gcc_tarball:-/usr/src/gcc-12/gcc-12.tar.xz}" gcc-12-source
 fi
@@ -122,27 +151,84 @@ no_fpu() { # [--files] FILE...
 # usr/lib/libgcc: the compiler runtime (libgcc.a and the crtbegin/crtend
 # objects) that both the C library and the tool link against.
 build_runtime() {
-  local out=$work/sysroot/usr/lib/libgcc gcc_dir
+  local out=$work/sysroot/usr/lib/libgcc gcc_dir members=$work/libgcc-members
   gcc_dir=$(dirname "$("${cross}gcc" -print-libgcc-file-name)")
-  mkdir -p "$out"
+  mkdir -p "$out" "$members"
   cp "$gcc_dir"/crtbegin.o "$gcc_dir"/crtbeginS.o "$gcc_dir"/crtbeginT.o \
     "$gcc_dir"/crtend.o "$gcc_dir"/crtendS.o "$out/"
-  if [ "$float" = hard ]; then
-    cp "$gcc_dir/libgcc.a" "$out/"
-    return
+  (cd "$members" && "${cross}ar" x "$gcc_dir/libgcc.a")
+  if [ -n "$newer_isa" ]; then
+    for object in "$members"/*.o; do
+      if "${cross}objdump" -d "$object" | grep -qE "$newer_isa"; then
+        rm "$object"
+      fi
+    done
+    case $arch in mips*)
+      mark_mips32 "$members"/*.o "$out"/crt*.o
+      build_mips32_bswap
+      ;;
+    esac
   fi
+  local softfp=()
+  if [ -n "$softfp_dir" ]; then
+    build_softfp
+    softfp=("$work"/softfp/*.o)
+  fi
+  "${cross}ar" rcs "$out/libgcc.a" "${softfp[@]}" "$members"/*.o
+}
 
-  local src=$work/gcc/libgcc members=$work/libgcc-members objects=$work/softfp
-  mkdir -p "$work/gcc" "$members" "$objects"
+# What is left of Debian's MIPS32r2 objects holds only MIPS32 instructions;
+# their ELF headers and ABI flags say so too, or the linker would mark every
+# program that uses them MIPS32r2.
+mark_mips32() { # OBJECT...
+  local object
+  for object; do "${cross}objcopy" -R .MIPS.abiflags "$object"; done
+  python3 - "$@" <<'EOF'
+import struct, sys
+EF_MIPS_ARCH, EF_MIPS_ARCH_32 = 0xF0000000, 0x50000000
+for path in sys.argv[1:]:
+    with open(path, "r+b") as elf:
+        head = elf.read(0x28)
+        order = ">" if head[5] == 2 else "<"  # EI_DATA: big or little endian
+        flags, = struct.unpack(order + "I", head[0x24:0x28])  # e_flags of ELF32
+        elf.seek(0x24)
+        elf.write(struct.pack(order + "I", flags & ~EF_MIPS_ARCH | EF_MIPS_ARCH_32))
+EOF
+}
+
+# The byte swaps, which Debian's libgcc does with MIPS32r2's wsbh, in plain C
+# (BusyBox's sha256sum calls them); GCC has no bswap instruction to turn
+# this back into on MIPS32r1.
+build_mips32_bswap() {
+  cat >"$work/bswap.c" <<'EOF'
+unsigned int __bswapsi2(unsigned int u) {
+    return u >> 24 | (u >> 8 & 0xff00) | (u << 8 & 0xff0000) | u << 24;
+}
+unsigned long long __bswapdi2(unsigned long long u) {
+    return (unsigned long long)__bswapsi2((unsigned int)u) << 32 | __bswapsi2((unsigned int)(u >> 32));
+}
+EOF
+  "${cross}gcc" -Os "${cpu_flags[@]}" -fPIC -fvisibility=hidden -c "$work/bswap.c" \
+    -o "$members/_bswap.o"
+}
+
+# GCC's soft-fp helpers in place of the FPU ones of Debian's libgcc.
+build_softfp() {
+  local src=$work/gcc/libgcc objects=$work/softfp
+  mkdir -p "$work/gcc" "$objects"
   tar -xf "$gcc_tarball" -C "$work/gcc" --strip-components=1 --wildcards \
-    '*/libgcc/soft-fp/*' '*/libgcc/config/mips/sfp-machine.h' '*/include/longlong.h'
-  # The float modes, conversions and comparisons that GCC calls for float
-  # and double on 32-bit MIPS (no long double beyond double there).
-  local funcs=(extendsfdf2 truncdfsf2)
-  for mode in sf df; do
+    '*/libgcc/soft-fp/*' "*/libgcc/config/$softfp_dir/sfp-machine.h" '*/include/longlong.h'
+  # The float modes, conversions and comparisons that GCC calls for float,
+  # double and, where the ABI has it, a software long double.
+  local modes=(sf df $long_double) ints=(si di) funcs=(extendsfdf2 truncdfsf2)
+  if [ -n "$long_double" ]; then
+    ints+=(ti)
+    funcs+=(extendsftf2 extenddftf2 trunctfsf2 trunctfdf2)
+  fi
+  for mode in "${modes[@]}"; do
     funcs+=("add${mode}3" "sub${mode}3" "mul${mode}3" "div${mode}3" "neg${mode}2"
       "eq${mode}2" "ge${mode}2" "le${mode}2" "unord${mode}2")
-    for int in si di; do
+    for int in "${ints[@]}"; do
       funcs+=("fix$mode$int" "fixuns$mode$int" "float$int$mode" "floatun$int$mode")
     done
   done
@@ -151,42 +237,44 @@ build_runtime() {
     # these in must not export them. -Os: no router C library exports them
     # either, so every dynamic binary carries its own copies.
     "${cross}gcc" -Os "${cpu_flags[@]}" -fPIC -fvisibility=hidden \
-      -I"$src/soft-fp" -I"$src/config/mips" -I"$work/gcc/include" \
+      -I"$src/soft-fp" -I"$src/config/$softfp_dir" -I"$work/gcc/include" \
       -c "$src/soft-fp/$func.c" -o "$objects/$func.o"
   done
 
-  # Debian's libgcc minus every member that uses the FPU or that soft-fp
-  # replaces; what stays is integer code (64-bit division, bit counts,
-  # atomics). Its hard-float ABI tags go, so the linker sees no mix.
-  (cd "$members" && "${cross}ar" x "$gcc_dir/libgcc.a")
+  # Debian's members that use the FPU or that soft-fp replaces go; what
+  # stays is integer code (64-bit division, bit counts, atomics). Their
+  # hard-float ABI tags go, so the linker sees no mix.
   no_fpu --files "$members"/*.o | xargs -r rm || true
   for object in "$objects"/*.o; do
     rm -f "$members/${object##*/}" "$members/_${object##*/}"
   done
-  for object in "$members"/*.o "$out"/crt*.o; do
+  for object in "$members"/*.o "$work"/sysroot/usr/lib/libgcc/crt*.o; do
     "${cross}objcopy" -R .gnu.attributes -R .MIPS.abiflags "$object"
   done
-  "${cross}ar" rcs "$out/libgcc.a" "$objects"/*.o "$members"/*.o
 }
 
 build_musl() {
   local root=$work/sysroot
   mkdir -p "$root/usr/include" "$root/usr/lib"
-  if [ "$float" = hard ]; then
+  if [ -n "$debian_arch" ]; then
+    bash "$here/debian-package.sh" source musl "$work/musl" '*/COPYRIGHT'
     bash "$here/debian-package.sh" deb musl-dev "$debian_arch" "$work/musl-dev"
     cp -a "$work"/musl-dev/usr/include/*-linux-musl*/. "$root/usr/include/"
     cp -a "$work"/musl-dev/usr/lib/*-linux-musl*/. "$root/usr/lib/"
-    return
+  else
+    bash "$here/debian-package.sh" source musl "$work/musl"
   fi
-  # No Debian port is soft-float: built from the same source, against the
-  # sysroot's soft-float runtime. musl picks its "sf" variant from
-  # -msoft-float.
-  bash "$here/debian-package.sh" source musl "$work/musl"
+  # Its copyright, which its licence asks to go with every copy of a
+  # program that contains it.
+  install -D -m 644 "$work/musl/COPYRIGHT" "$root/usr/share/musl/COPYRIGHT"
+  [ -z "$debian_arch" ] || return 0
+  # No Debian port has this ABI: built from the same source, against the
+  # sysroot's runtime. musl picks its "sf" variant from -msoft-float.
   cd "$work/musl"
   ./configure --target="${cross%-}" --prefix=/usr --disable-shared \
     CROSS_COMPILE="$cross" CC="${cross}gcc" CFLAGS="${cpu_flags[*]}" \
     LIBCC="$root/usr/lib/libgcc/libgcc.a"
-  grep -q '^SUBARCH = .*-sf$' config.mak
+  [ -z "$softfp_dir" ] || grep -q '^SUBARCH = .*-sf$' config.mak
   make -j"$(nproc)"
   make DESTDIR="$root" install
 }
@@ -236,9 +324,10 @@ build_uclibc() {
 
 # ash as OpenWrt builds it: arithmetic in 64 bits, echo, printf and test
 # built in, its own glob (uClibc-ng's mangles backslashes), 64-bit file
-# offsets (musl has no others).
+# offsets (musl has no others); and the applets that the README's way to pick
+# and check a release file uses (uname, sha256sum -c).
 BUSYBOX_OPTIONS=(STATIC LFS ASH SH_IS_ASH ASH_ECHO ASH_PRINTF ASH_TEST ASH_BASH_COMPAT
-  ASH_INTERNAL_GLOB FEATURE_SH_MATH FEATURE_SH_MATH_64)
+  ASH_INTERNAL_GLOB FEATURE_SH_MATH FEATURE_SH_MATH_64 UNAME SHA256SUM FEATURE_MD5_SHA1_SUM_CHECK)
 
 build_busybox() {
   local root=$work/sysroot
@@ -309,7 +398,7 @@ build_$libc
 write_specs
 build_busybox
 # Object code only: libc.so is a linker script.
-if [ "$float" = soft ]; then
+if [ "$float" = soft ] && [ "$arch" != arm ]; then
   shopt -s nullglob # a static-only C library has no shared objects
   no_fpu "$work"/sysroot/usr/lib/libgcc/* "$work"/sysroot/usr/lib/*.a "$work"/sysroot/lib/*.so* \
     "$work"/sysroot/bin/busybox

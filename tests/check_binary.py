@@ -45,7 +45,7 @@ def main():
 
     header = readelf(args.readelf, "-h", args.binary)
     for pattern in args.header:
-        if not re.search(pattern, header):
+        if not re.search(pattern, header, re.M):
             problems.append(f"ELF header does not match {pattern!r}")
 
     with tempfile.TemporaryDirectory() as scratch:
@@ -57,10 +57,13 @@ def main():
                                   capture_output=True, text=True, check=False)
             if scan.returncode != 0:
                 problems += scan.stdout.splitlines() or [f"FPU scan failed: {scan.stderr}"]
-            fp_abi = re.search(r"FP ABI: (.*)", readelf(args.readelf, "-A", args.binary))
+            # MIPS says "FP ABI: Soft float", PowerPC "Tag_GNU_Power_ABI_FP:
+            # soft float, 64-bit long double".
+            fp_abi = re.search(r"(?:FP ABI|Tag_GNU_Power_ABI_FP): (.*)",
+                               readelf(args.readelf, "-A", args.binary))
             fp_abi = fp_abi.group(1) if fp_abi else "(none)"
-            if fp_abi != "Soft float":
-                problems.append(f"FP ABI is {fp_abi!r}, not 'Soft float'")
+            if not fp_abi.lower().startswith("soft float"):
+                problems.append(f"FP ABI is {fp_abi!r}, not soft float")
 
     print(f"NEEDED: {' '.join(needed) or '(none)'}; stripped size: {size} bytes")
     if args.max_stripped_bytes is not None and size > args.max_stripped_bytes:
