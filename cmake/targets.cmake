@@ -5,7 +5,8 @@
 #
 #   ip4add_target(NAME                  preset and build folder
 #     TRIPLET t                         Debian's cross compiler t-gcc/t-g++
-#     [CPU flag...]                     what selects the instruction set
+#     [CPU flag...]                     what selects the instruction set:
+#                                       the oldest core of the family
 #     [FLOAT hard|soft]                 soft: integer code only, for FPU-less
 #                                       cores (default hard)
 #     LIBC glibc|uclibc|musl            glibc is Debian's; the others are
@@ -15,31 +16,51 @@
 #                                       oldest the file is for (none: the host)
 #     [DEBIAN_ARCH arch]                Debian's port of this very ABI: musl
 #                                       comes from its musl-dev, not built
-#     [RELEASE suffix FITS text])       a release file, ip4add-VERSION-suffix,
-#                                       and the CPUs it fits
+#     [RELEASE suffix]                  a release file, ip4add-VERSION-suffix
+#     [CLAIMS model...]                 qemu CPU models that stand for the
+#                                       cores the file is for: the release
+#                                       runs it on each, and the README
+#                                       lists what passed
+#     [NOT_ON model...])                models it must die on (no FPU, an
+#                                       older instruction set)
 #
-# The order of the rows is the order of the release table.
+# The order of the rows is the order of the release tables: where two files
+# run on a core, the one listed first is the one to take.
 ip4add_target(x86_64-musl TRIPLET x86_64-linux-gnu LIBC musl DEBIAN_ARCH amd64
-  RELEASE x86_64-musl FITS "x86-64 PCs, servers, containers (any C library)")
+  RELEASE x86_64-musl CLAIMS qemu64 Opteron_G1 core2duo Nehalem)
+ip4add_target(i486-musl TRIPLET i686-linux-gnu CPU -march=i486 LIBC musl QEMU_CPU 486
+  RELEASE i486-musl CLAIMS 486 pentium pentium2 pentium3 qemu32 coreduo n270 athlon)
+ip4add_target(aarch64-musl TRIPLET aarch64-linux-gnu LIBC musl QEMU_CPU cortex-a53
+  DEBIAN_ARCH arm64 RELEASE aarch64-musl
+  CLAIMS cortex-a35 cortex-a53 cortex-a57 cortex-a72 cortex-a76 neoverse-n1)
 ip4add_target(armv7-musl TRIPLET arm-linux-gnueabihf
   CPU -march=armv7-a -mfpu=vfpv3-d16 -mfloat-abi=hard LIBC musl QEMU_CPU cortex-a7
   DEBIAN_ARCH armhf RELEASE armv7-musl
-  FITS "ARMv7-A with VFPv3 or better: Cortex-A7/A9/A15 (ipq40xx, mvebu, bcm53xx, sunxi)")
-ip4add_target(aarch64-musl TRIPLET aarch64-linux-gnu LIBC musl QEMU_CPU cortex-a53
-  DEBIAN_ARCH arm64 RELEASE aarch64-musl
-  FITS "ARMv8-A 64-bit: Cortex-A53/A72 and later (filogic, ipq807x, bcm27xx, rockchip)")
-ip4add_target(mips-musl-sf TRIPLET mips-linux-gnu CPU -march=mips32r2 FLOAT soft LIBC musl
-  QEMU_CPU 24Kc RELEASE mips-musl-sf
-  FITS "MIPS32r2 big-endian, with or without FPU: 24K/74K (ath79, lantiq)")
-ip4add_target(mipsel-musl-sf TRIPLET mipsel-linux-gnu CPU -march=mips32r2 FLOAT soft LIBC musl
-  QEMU_CPU 24Kc RELEASE mipsel-musl-sf
-  FITS "MIPS32r2 little-endian, with or without FPU: 24K/1004K (ramips mt7620/mt7621/mt76x8)")
+  CLAIMS cortex-a7 cortex-a7,neon=off cortex-a8 cortex-a9 cortex-a9,neon=off cortex-a15
+  NOT_ON cortex-a9,vfp=off cortex-a7,vfp=off,neon=off arm1176 arm926)
+ip4add_target(arm-musl-sf TRIPLET arm-linux-gnueabi CPU -march=armv5te FLOAT soft LIBC musl
+  QEMU_CPU arm926 DEBIAN_ARCH armel RELEASE arm-musl-sf
+  CLAIMS arm926 arm946 pxa270 arm1136 arm1176 arm11mpcore cortex-a7,vfp=off,neon=off
+         cortex-a7 cortex-a8 cortex-a9,vfp=off cortex-a9 cortex-a15)
+ip4add_target(mips-musl-sf TRIPLET mips-linux-gnu CPU -march=mips32 FLOAT soft LIBC musl
+  QEMU_CPU 4Kc RELEASE mips-musl-sf CLAIMS 4Kc 4KEcR1 4KEc 24Kc 24KEc 24Kf 34Kf 74Kf M14Kc)
+ip4add_target(mipsel-musl-sf TRIPLET mipsel-linux-gnu CPU -march=mips32 FLOAT soft LIBC musl
+  QEMU_CPU 4Kc RELEASE mipsel-musl-sf CLAIMS 4Kc 4KEcR1 4KEc 24Kc 24KEc 24Kf 34Kf 74Kf M14Kc)
+ip4add_target(mips64-musl-sf TRIPLET mips64-linux-gnuabi64 CPU -march=mips64r2 FLOAT soft
+  LIBC musl QEMU_CPU 5KEc RELEASE mips64-musl-sf CLAIMS 5KEc 5KEf MIPS64R2-generic Octeon68XX
+  NOT_ON 5Kc)
+ip4add_target(mips64el-musl-sf TRIPLET mips64el-linux-gnuabi64 CPU -march=mips64r2 FLOAT soft
+  LIBC musl QEMU_CPU 5KEc RELEASE mips64el-musl-sf CLAIMS 5KEc 5KEf MIPS64R2-generic
+  NOT_ON 5Kc)
+ip4add_target(powerpc-musl-sf TRIPLET powerpc-linux-gnu CPU -mcpu=powerpc -mlong-double-64
+  FLOAT soft LIBC musl QEMU_CPU e500v2_v20 RELEASE powerpc-musl-sf
+  CLAIMS e500v2_v20 mpc8548_v20 440epx 7400 e300c3)
+ip4add_target(riscv64-musl TRIPLET riscv64-linux-gnu CPU -march=rv64gc -mabi=lp64d LIBC musl
+  QEMU_CPU rv64 RELEASE riscv64-musl CLAIMS rv64 sifive-u54)
 ip4add_target(mips-uclibc-static TRIPLET mips-linux-gnu CPU -march=mips32r2 FLOAT soft
-  LIBC uclibc LINK static QEMU_CPU 24Kc
-  RELEASE mips-uclibc-sf FITS "as mips-musl-sf, built against uClibc-ng")
+  LIBC uclibc LINK static QEMU_CPU 24Kc)
 ip4add_target(mipsel-uclibc-static TRIPLET mipsel-linux-gnu CPU -march=mips32r2 FLOAT soft
-  LIBC uclibc LINK static QEMU_CPU 24Kc
-  RELEASE mipsel-uclibc-sf FITS "as mipsel-musl-sf, built against uClibc-ng")
+  LIBC uclibc LINK static QEMU_CPU 24Kc)
 ip4add_target(mips-uclibc TRIPLET mips-linux-gnu CPU -march=mips32r2 FLOAT soft LIBC uclibc
   QEMU_CPU 24Kc)
 ip4add_target(mipsel-uclibc TRIPLET mipsel-linux-gnu CPU -march=mips32r2 FLOAT soft LIBC uclibc

@@ -1,16 +1,30 @@
 #!/usr/bin/env python3
-"""Builds the release binaries: one static file per router family.
+"""Builds the release files: one static binary per router CPU family, and
+the tables of what each was run on.
 
 usage: python3 scripts/release.py [--dist DIR] [--no-readme]
 
 For every row of cmake/targets.cmake with a RELEASE name, in the table's
-order: configures and builds its preset, strips the binary into DIR
+order: configures and builds its preset and strips the binary into DIR
 (default dist/) as ip4add-VERSION-NAME (VERSION from CMakeLists.txt's
-project()), runs it once under the row's emulator (5 10.0.0.1 must print
-10.0.0.6), then writes SHA256SUMS (for sha256sum -c) and RELEASE.md, the
-table of the files (name, the CPUs it fits, stripped size, floating-point
-ABI as the ELF file states it), which also replaces the README's release
-table unless --no-readme. The suites of the presets are run by CI, not here.
+project()). Then it runs the file, 5 10.0.0.1, under the row's qemu with
+every CPU model that the row CLAIMS (each must print 10.0.0.6) and every
+one it is NOT_ON (each must fail), and asks the sysroot's BusyBox under the
+same model what uname -m says there. From those runs alone it writes:
+
+- the files: size, floating-point ABI as the ELF file states it, the CPU
+  models each ran on and died on;
+- OpenWrt's package architectures (scripts/openwrt.py), each with the first
+  file that ran on its stand-in CPU model, or the reason why none can;
+- uname -m to the files to try, in order.
+
+It then checks the README's way to pick and to check a file: for every CPU
+model, trying the files of its uname -m in order ends at one that works;
+and BusyBox's sha256sum accepts the line of SHA256SUMS that the README
+feeds it. Writes SHA256SUMS, NOTICE (musl's copyright, which its licence
+asks to go with every copy) and RELEASE.md into DIR, and the three tables
+into the README unless --no-readme. The suites of the presets are run by
+CI, not here.
 """
 import argparse
 import hashlib
@@ -20,12 +34,15 @@ import shutil
 import subprocess
 import sys
 
+import openwrt
 import readme
 import targets
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ARGS = ["5", "10.0.0.1"]
 EXPECTED = "10.0.0.6\n"
+TIMEOUT = 60  # seconds for one emulated run: a hang is a failure, not a wait
+
 
 def version():
     with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as text:
@@ -37,6 +54,16 @@ def version():
 
 def run(*command, **kwargs):
     return subprocess.run(command, check=True, cwd=ROOT, **kwargs)
+
+
+def attempt(command):
+    """Runs COMMAND in an empty environment: (status, stdout)."""
+    try:
+        done = subprocess.run(command, capture_output=True, text=True, env={}, timeout=TIMEOUT,
+                              check=False)
+        return done.returncode, done.stdout
+    except subprocess.TimeoutExpired:
+        return "timeout", ""
 
 
 def cache_value(build_dir, name):
@@ -51,20 +78,25 @@ def float_abi(readelf, binary):
     """The floating-point ABI as the file's attributes state it."""
     attributes = subprocess.run([readelf, "-A", binary], capture_output=True, text=True,
                                 check=True).stdout
-    mips = re.search(r"FP ABI:\s+(.+)", attributes)
-    if mips:
-        return mips.group(1).strip()
+    stated = re.search(r"(?:FP ABI|Tag_GNU_Power_ABI_FP):\s+(.+)", attributes)
+    if stated:
+        return stated.group(1).strip().capitalize()
     arm = re.search(r"Tag_FP_arch: (\S+)", attributes)
     if arm:
         passing = "hard-float ABI" if "Tag_ABI_VFP_args: VFP registers" in attributes \
             else "soft-float ABI"
         return f"{arm.group(1)}, {passing}"
-    # x86-64 and ARMv8-A have their FPU in every core: no attribute says so.
+    if "Tag_ABI_HardFP_use" not in attributes and "Tag_CPU_arch" in attributes:
+        return "Soft float (no FPU instruction)"
+    # These have their FPU in every core: no attribute says so.
     header = subprocess.run([readelf, "-h", binary], capture_output=True, text=True,
                             check=True).stdout
     machine = re.search(r"Machine:\s+(.+)", header).group(1).strip()
+    flags = re.search(r"Flags:\s+(.+)", header).group(1).strip()
     return {"Advanced Micro Devices X86-64": "SSE2, in every x86-64",
-            "AArch64": "FP/SIMD, in every ARMv8-A"}.get(machine, machine)
+            "AArch64": "FP/SIMD, in every ARMv8-A",
+            "Intel 80386": "x87",
+            "RISC-V": "RV64 F and D, " + flags.split(", ")[-1]}.get(machine, machine)
 
 
 def build(row, dist, release_version):
@@ -75,23 +107,133 @@ def build(row, dist, release_version):
     name = f"ip4add-{release_version}-{row['RELEASE']}"
     path = os.path.join(dist, name)
     run(cache_value(build_dir, "CMAKE_STRIP"), "-o", path, os.path.join(build_dir, "ip4add"))
-    emulator = row["EMULATOR"]
-    smoke = subprocess.run(emulator + [path] + ARGS, capture_output=True, text=True, env={})
-    if smoke.stdout != EXPECTED or smoke.returncode != 0:
-        sys.exit(f"release: {name} under {emulator or 'the host'} printed {smoke.stdout!r} "
-                 f"(status {smoke.returncode}), not {EXPECTED!r}")
     with open(path, "rb") as data:
         digest = hashlib.sha256(data.read()).hexdigest()
-    return {"name": name, "fits": row["FITS"], "size": os.path.getsize(path), "digest": digest,
-            "ran": "under " + " ".join(emulator) if emulator else "on the host",
+    with open(os.path.join(build_dir, "sysroot.txt"), encoding="utf-8") as text:
+        sysroot = text.read().strip()
+    return {"row": row, "name": name, "path": path, "size": os.path.getsize(path),
+            "digest": digest, "sysroot": sysroot,
             "abi": float_abi(cache_value(build_dir, "CMAKE_READELF"), path)}
 
 
-def table(rows):
-    lines = ["| File | Fits | Stripped size | Floating point |", "|---|---|---:|---|"]
-    for row in rows:
-        lines.append(f"| `{row['name']}` | {row['fits']} | {row['size']:,} B | {row['abi']} |")
+def models(row):
+    """The CPU models a row's file runs on: the suite's first, then its claims."""
+    return list(dict.fromkeys(([row["QEMU_CPU"]] if row["QEMU_CPU"] else []) + row["CLAIMS"]))
+
+
+def try_on_cpus(release):
+    """Runs the file under every claimed and every excluded CPU model, and
+    asks BusyBox what uname -m says there. Exits on a claim that fails."""
+    row, busybox = release["row"], os.path.join(release["sysroot"], "bin/busybox")
+    release["ran"], release["died"] = {}, []
+    for model in models(row):
+        emulator = [row["QEMU"], "-cpu", model]
+        status, out = attempt(emulator + [release["path"]] + ARGS)
+        if status != 0 or out != EXPECTED:
+            sys.exit(f"release: {release['name']} under {' '.join(emulator)} gave status "
+                     f"{status}, {out!r}: a CPU it claims")
+        status, uname = attempt(emulator + [busybox, "uname", "-m"])
+        if status != 0:
+            sys.exit(f"release: BusyBox uname -m failed under {' '.join(emulator)}")
+        release["ran"][model] = uname.strip()
+    for model in row["NOT_ON"]:
+        emulator = [row["QEMU"], "-cpu", model]
+        status, out = attempt(emulator + [release["path"]] + ARGS)
+        if status == 0 or out == EXPECTED:
+            sys.exit(f"release: {release['name']} ran under {' '.join(emulator)}, which it "
+                     "must not claim: it is NOT_ON there")
+        release["died"].append(model)
+
+
+def uname_order(releases):
+    """uname -m -> the files that ran where it said so, in the table's order."""
+    order = {}
+    for release in releases:
+        for uname in release["ran"].values():
+            order.setdefault(uname, [])
+            if release["name"] not in order[uname]:
+                order[uname].append(release["name"])
+    return dict(sorted(order.items()))
+
+
+def check_pick(releases, order):
+    """The README's way to pick a file, under every CPU model a file ran on:
+    the files of its uname -m, tried in order, end at one that works there
+    (a file of another CPU fails, as on the router, and harms nothing)."""
+    by_name = {release["name"]: release for release in releases}
+    tried = 0
+    for release in releases:
+        for model, uname in release["ran"].items():
+            emulator = [release["row"]["QEMU"], "-cpu", model]
+            for name in order[uname]:
+                tried += 1
+                status, out = attempt(emulator + [by_name[name]["path"]] + ARGS)
+                if status == 0 and out == EXPECTED:
+                    break
+            else:
+                sys.exit(f"release: no file of uname {uname} runs under {' '.join(emulator)}")
+    return tried
+
+
+def check_sha256sum(releases, dist):
+    """BusyBox's sha256sum (no --ignore-missing) checks one file by its
+    line of SHA256SUMS, as the README shows; the host's BusyBox is the
+    x86-64 sysroot's."""
+    busybox = next(os.path.join(release["sysroot"], "bin/busybox") for release in releases
+                   if not release["row"]["QEMU_CPU"])
+    name = releases[-1]["name"]
+    check = subprocess.run(["sh", "-c", f'grep " {name}$" SHA256SUMS | "$0" sha256sum -c -',
+                            busybox], cwd=dist, capture_output=True, text=True, check=False)
+    if check.returncode != 0 or check.stdout.strip() != f"{name}: OK":
+        sys.exit(f"release: BusyBox sha256sum -c said {check.stdout!r} {check.stderr!r}")
+
+
+def files_table(releases):
+    lines = ["| File | Stripped size | Floating point | Ran on (qemu CPU models) | Died on, as it "
+             "must |", "|---|---:|---|---|---|"]
+    for release in releases:
+        row = release["row"]
+        ran = ", ".join(f"`{model}`" for model in release["ran"])
+        died = ", ".join(f"`{model}`" for model in release["died"])
+        lines.append(f"| `{release['name']}` | {release['size']:,} B | {release['abi']} | "
+                     f"`{row['QEMU']}`: {ran} | {died} |")
     return "\n".join(lines) + "\n"
+
+
+def openwrt_table(releases):
+    lines = ["| `DISTRIB_ARCH` | Subtargets (examples) | File | Its stand-in CPU, on which the "
+             "file ran |", "|---|---|---|---|"]
+    served = subtargets = 0
+    for arch, count, examples, qemu, model in openwrt.ARCHITECTURES:
+        files = [release["name"] for release in releases
+                 if release["row"]["QEMU"] == qemu and model in release["ran"]]
+        if qemu and not files:
+            sys.exit(f"release: no file ran under {qemu} -cpu {model}, the stand-in of {arch}")
+        if files:
+            served, subtargets = served + 1, subtargets + count
+            cells = [f"`{files[0]}`", f"`{qemu} -cpu {model}`"]
+        else:
+            cells = ["none", model]  # the reason, where there is no stand-in
+        lines.append(f"| `{arch}` | {count} ({examples}) | " + " | ".join(cells) + " |")
+    total = sum(count for _, count, _, _, _ in openwrt.ARCHITECTURES)
+    summary = (f"\n{served} of {len(openwrt.ARCHITECTURES)} package architectures, "
+               f"{subtargets} of {total} subtargets.\n")
+    return "\n".join(lines) + "\n" + summary
+
+
+def uname_table(order):
+    lines = ["| `uname -m` | Files to try, in this order |", "|---|---|"]
+    for uname, names in order.items():
+        lines.append(f"| `{uname}` | " + ", ".join(f"`{name}`" for name in names) + " |")
+    return "\n".join(lines) + "\n"
+
+
+def notice(releases):
+    copyright_file = os.path.join(releases[0]["sysroot"], "usr/share/musl/COPYRIGHT")
+    with open(copyright_file, encoding="utf-8") as text:
+        musl = text.read()
+    return ("The static files of this release contain musl, the C library, whose licence asks\n"
+            "that its copyright notice and permission notice go with every copy:\n\n" + musl)
 
 
 def main():
@@ -104,21 +246,32 @@ def main():
     shutil.rmtree(args.dist, ignore_errors=True)
     os.makedirs(args.dist)
     release_version = version()
-    rows = []
+    releases = []
     for row in targets.rows():
         if not row["RELEASE"]:
             continue
-        rows.append(build(row, args.dist, release_version))
-        print(f"release: {rows[-1]['name']}: {rows[-1]['size']:,} bytes; printed "
-              f"{EXPECTED.strip()} {rows[-1]['ran']}")
+        releases.append(build(row, args.dist, release_version))
+        try_on_cpus(releases[-1])
+        print(f"release: {releases[-1]['name']}: {releases[-1]['size']:,} bytes; ran on "
+              f"{len(releases[-1]['ran'])} CPU models, died on {len(releases[-1]['died'])}")
     with open(os.path.join(args.dist, "SHA256SUMS"), "w", encoding="utf-8") as sums:
-        sums.writelines(f"{row['digest']}  {row['name']}\n" for row in rows)
-    markdown = table(rows)
+        sums.writelines(f"{release['digest']}  {release['name']}\n" for release in releases)
+    with open(os.path.join(args.dist, "NOTICE"), "w", encoding="utf-8") as out:
+        out.write(notice(releases))
+    order = uname_order(releases)
+    tried = check_pick(releases, order)
+    check_sha256sum(releases, args.dist)
+    print(f"release: the README's way to pick a file works under every CPU model ({tried} runs); "
+          "BusyBox's sha256sum checks a file by its line")
+
+    tables = {"release": files_table(releases), "release-openwrt": openwrt_table(releases),
+              "release-uname": uname_table(order)}
     with open(os.path.join(args.dist, "RELEASE.md"), "w", encoding="utf-8") as out:
-        out.write(f"# ip4add {release_version}\n\n" + markdown)
+        out.write(f"# ip4add {release_version}\n\n" + "\n".join(tables.values()))
     if not args.no_readme:
-        readme.replace_section("release", markdown)
-    print(markdown, end="")
+        for name, table in tables.items():
+            readme.replace_section(name, table)
+    print("\n".join(tables.values()), end="")
 
 
 if __name__ == "__main__":
