@@ -4,9 +4,10 @@ as the peer.
 
 usage: python3 scripts/bench_router.py [--quick]
 
-The soft-float MIPS targets that run on the FPU-less 24Kc (the rows of
-cmake/targets.cmake with QEMU_CPU 24Kc: big- and little-endian; uClibc-ng
-dynamic and static, musl static) under qemu-user, each next to the empty
+The 32-bit soft-float MIPS targets (the rows of cmake/targets.cmake: big-
+and little-endian; uClibc-ng dynamic and static for MIPS32r2, musl static
+for MIPS32r1) under qemu-user on the FPU-less core of their row (24Kc,
+4Kc), each next to the empty
 program built the same way, with instructions counted by the project's qemu
 plugin (bench/insn_count.c) and split into loader and start-up, regcomp,
 regexec, other C library calls and exit, the tool's own code and the
@@ -233,7 +234,7 @@ def measure_ash(plugin_path, emulator, label, place):
 
 
 def target_markdown(rows, shells):
-    head = ("| Build (soft-float, `-cpu 24Kc`) | Empty program | ip4add | × empty | Loader and "
+    head = ("| Build (soft-float) | Empty program | ip4add | × empty | Loader and "
             "start-up | `regcomp` | `regexec` | Other C library calls and exit | Own code | "
             "Soft-float helpers |\n|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n")
     lines = []
@@ -270,7 +271,7 @@ def target_chart(rows, shells, path):
         script = f"""
 set terminal pngcairo size 1000,600 font ",10"
 set output "{path}"
-set title "Instructions of one run on a MIPS32r2 24Kc (qemu-user, soft-float)"
+set title "Instructions of one run on FPU-less MIPS cores (qemu-user, soft-float)"
 set style data histograms
 set style histogram rowstacked
 set style fill solid 0.8 border -1
@@ -289,12 +290,14 @@ def bench_rows():
     """The rows the bench runs, with their labels: big-endian first, then
     uClibc-ng before musl, dynamic before static; the router's shell once per
     sysroot (C library and byte order), after its last build."""
-    rows = [row for row in targets.rows() if row["QEMU_CPU"] == "24Kc"]
+    rows = [row for row in targets.rows()
+            if row["ARCH"] in ("mips", "mipsel") and row["FLOAT"] == "soft"]
     rows.sort(key=lambda row: (row["ARCH"] != "mips", row["LIBC"] != "uclibc",
                                row["STATIC"] == "ON"))
     for number, row in enumerate(rows):
         byte_order = "BE" if row["ARCH"] == "mips" else "LE"
-        row["label"] = (f"MIPS {byte_order}, {LIBC_NAMES[row['LIBC']]}, "
+        isa = "MIPS32r1" if "-march=mips32" in row["CPU_FLAGS"] else "MIPS32r2"
+        row["label"] = (f"{isa} {byte_order} on {row['QEMU_CPU']}, {LIBC_NAMES[row['LIBC']]}, "
                         f"{'static' if row['STATIC'] == 'ON' else 'dynamic'}")
         following = rows[number + 1] if number + 1 < len(rows) else None
         row["with_ash"] = not following or (following["ARCH"], following["LIBC"]) != (
