@@ -59,7 +59,7 @@ def fpu_instructions(objdump, paths):
         # (.long), and the word that "bl" skips to get its own address
         # (PowerPC's start-up code keeps an offset there).
         skipped, data_at = address == data_at, None
-        branch = re.match(r"bl\s+([0-9a-f]+)", text)
+        branch = re.match(r"bl\s+(?:0x)?([0-9a-f]+)", text)
         if branch and int(branch.group(1), 16) == address + 8:
             data_at = address + 4
         if not skipped and not text.startswith(".") and is_fpu(
