@@ -27,7 +27,6 @@ else()
     execute_process(
       COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/../sysroot/build-sysroot.sh --libc ${row_LIBC}
               --triplet ${row_TRIPLET} --float ${row_FLOAT} --cpu "${flags}"
-              --debian-arch "${row_DEBIAN_ARCH}"
       OUTPUT_VARIABLE IP4ADD_SYSROOT OUTPUT_STRIP_TRAILING_WHITESPACE
       RESULT_VARIABLE status)
     if(NOT status EQUAL 0)

@@ -4,17 +4,14 @@
 # row in cmake/targets.cmake.
 #
 # usage: build-sysroot.sh --libc uclibc|musl --triplet TRIPLET --float hard|soft
-#                         [--cpu "FLAGS"] [--debian-arch ARCH] [--cache DIR]
+#                         [--cpu "FLAGS"] [--cache DIR]
 #   --libc         uclibc: uClibc-ng 1.0.35 from Debian's uclibc-source (MIPS
-#                  only); musl: musl 1.2.3, static only, from Debian's
-#                  musl-dev of --debian-arch when given, else built from
-#                  Debian's musl source
+#                  only); musl: musl 1.2.3 from Debian's musl source, built
+#                  -Os throughout (Debian's own is -O2), static and shared
 #   --triplet      Debian's cross compiler for the target (TRIPLET-gcc)
 #   --float        soft: no FPU instruction anywhere in the sysroot
 #   --cpu          the compiler flags of the target's instruction set and
 #                  float ABI
-#   --debian-arch  Debian's port of exactly this ABI (armel, armhf, arm64,
-#                  amd64)
 #
 # Debian's MIPS and PowerPC cross gcc have no soft-float runtime: their
 # libgcc's floating-point helpers use the FPU. A soft-float sysroot for them
@@ -48,7 +45,7 @@ usage() {
   sed -n '/^# usage:/,/^#$/s/^# \{0,1\}//p' "${BASH_SOURCE[0]}" >&2
   exit 2
 }
-libc= triplet= float= cpu= debian_arch= cache_dir=
+libc= triplet= float= cpu= cache_dir= musl_loader=
 while [ $# -gt 0 ]; do
   [ $# -ge 2 ] || usage
   case $1 in
@@ -56,7 +53,6 @@ while [ $# -gt 0 ]; do
   --triplet) triplet=$2 ;;
   --float) float=$2 ;;
   --cpu) cpu=$2 ;;
-  --debian-arch) debian_arch=$2 ;;
   --cache) cache_dir=$2 ;;
   *) usage ;;
   esac
@@ -101,7 +97,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 uclibc_tarball=/usr/src/uClibc-ng-1.0.35.tar.xz
 cache_dir=${cache_dir:-${IP4ADD_CACHE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/ip4add}}
 key=$({
-  echo "$libc $triplet $float $cpu $debian_arch"
+  echo "$libc $triplet $float $cpu"
   cat "${BASH_SOURCE[0]}" "$here"/{fpu_scan.py,debian-package.sh}
 } | sha256sum | cut -c1-12)
 name=$libc-$triplet-$float-$key
@@ -163,10 +159,12 @@ build_runtime() {
         rm "$object"
       fi
     done
-    case $arch in mips*)
+    case $arch in
+    mips*)
       mark_mips32 "$members"/*.o "$out"/crt*.o
       build_mips32_bswap
       ;;
+    i?86) build_complex_mul "$members" x ;;
     esac
   fi
   local softfp=()
@@ -212,6 +210,66 @@ EOF
     -o "$members/_bswap.o"
 }
 
+# Complex multiplication (__mulsc3, __muldc3, and the long double one:
+# __multc3 in software, x87's __mulxc3), which musl's shared libc.so needs
+# for cpow, as C99's Annex G gives it: infinities that the plain formula
+# turns into NaNs come back. Debian's are FPU code on the soft-float
+# targets, and P6 code (fcomi) on x86.
+build_complex_mul() { # OBJECT_DIR LONG_DOUBLE_MODE
+  local dir=$1 types=("sc3 float copysignf" "dc3 double copysign")
+  [ -z "$2" ] || types+=("${2}c3 long copysignl")
+  {
+    echo '#define MUL(NAME, T, COPYSIGN) \'
+    sed 's/$/ \\/' <<'EOF'
+T _Complex __mul##NAME(T a, T b, T c, T d) {
+    T ac = a * c, bd = b * d, ad = a * d, bc = b * c;
+    T x = ac - bd, y = ad + bc;
+    if (__builtin_isnan(x) && __builtin_isnan(y)) {
+        int again = 0;
+        if (__builtin_isinf(a) || __builtin_isinf(b)) {
+            a = __builtin_##COPYSIGN(__builtin_isinf(a) ? 1 : 0, a);
+            b = __builtin_##COPYSIGN(__builtin_isinf(b) ? 1 : 0, b);
+            if (__builtin_isnan(c)) c = __builtin_##COPYSIGN(0, c);
+            if (__builtin_isnan(d)) d = __builtin_##COPYSIGN(0, d);
+            again = 1;
+        }
+        if (__builtin_isinf(c) || __builtin_isinf(d)) {
+            c = __builtin_##COPYSIGN(__builtin_isinf(c) ? 1 : 0, c);
+            d = __builtin_##COPYSIGN(__builtin_isinf(d) ? 1 : 0, d);
+            if (__builtin_isnan(a)) a = __builtin_##COPYSIGN(0, a);
+            if (__builtin_isnan(b)) b = __builtin_##COPYSIGN(0, b);
+            again = 1;
+        }
+        if (!again && (__builtin_isinf(ac) || __builtin_isinf(bd) || __builtin_isinf(ad) ||
+                       __builtin_isinf(bc))) {
+            if (__builtin_isnan(a)) a = __builtin_##COPYSIGN(0, a);
+            if (__builtin_isnan(b)) b = __builtin_##COPYSIGN(0, b);
+            if (__builtin_isnan(c)) c = __builtin_##COPYSIGN(0, c);
+            if (__builtin_isnan(d)) d = __builtin_##COPYSIGN(0, d);
+            again = 1;
+        }
+        if (again) {
+            x = __builtin_inf() * (a * c - b * d);
+            y = __builtin_inf() * (a * d + b * c);
+        }
+    }
+    T _Complex z;
+    __real__ z = x;
+    __imag__ z = y;
+    return z;
+}
+EOF
+    echo
+    local type
+    for type in "${types[@]}"; do
+      set -- $type
+      echo "MUL($1, $2$([ "$2" != long ] || echo ' double'), $3)"
+    done
+  } >"$work/complex_mul.c"
+  "${cross}gcc" -Os "${cpu_flags[@]}" -fPIC -fvisibility=hidden -c "$work/complex_mul.c" \
+    -o "$dir/_complex_mul.o"
+}
+
 # GCC's soft-fp helpers in place of the FPU ones of Debian's libgcc.
 build_softfp() {
   local src=$work/gcc/libgcc objects=$work/softfp
@@ -240,6 +298,7 @@ build_softfp() {
       -I"$src/soft-fp" -I"$src/config/$softfp_dir" -I"$work/gcc/include" \
       -c "$src/soft-fp/$func.c" -o "$objects/$func.o"
   done
+  build_complex_mul "$objects" "${long_double%f}"
 
   # Debian's members that use the FPU or that soft-fp replaces go; what
   # stays is integer code (64-bit division, bit counts, atomics). Their
@@ -256,27 +315,25 @@ build_softfp() {
 build_musl() {
   local root=$work/sysroot
   mkdir -p "$root/usr/include" "$root/usr/lib"
-  if [ -n "$debian_arch" ]; then
-    bash "$here/debian-package.sh" source musl "$work/musl" '*/COPYRIGHT'
-    bash "$here/debian-package.sh" deb musl-dev "$debian_arch" "$work/musl-dev"
-    cp -a "$work"/musl-dev/usr/include/*-linux-musl*/. "$root/usr/include/"
-    cp -a "$work"/musl-dev/usr/lib/*-linux-musl*/. "$root/usr/lib/"
-  else
-    bash "$here/debian-package.sh" source musl "$work/musl"
-  fi
+  bash "$here/debian-package.sh" source musl "$work/musl"
   # Its copyright, which its licence asks to go with every copy of a
   # program that contains it.
   install -D -m 644 "$work/musl/COPYRIGHT" "$root/usr/share/musl/COPYRIGHT"
-  [ -z "$debian_arch" ] || return 0
-  # No Debian port has this ABI: built from the same source, against the
-  # sysroot's runtime. musl picks its "sf" variant from -msoft-float.
+  # Against the sysroot's runtime; musl picks its "sf" variant from
+  # -msoft-float. The shared libc.so is for linking and running the
+  # dynamic builds here: on a router, the router's own musl serves them.
   cd "$work/musl"
-  ./configure --target="${cross%-}" --prefix=/usr --disable-shared \
+  ./configure --target="${cross%-}" --prefix=/usr --enable-optimize=size \
     CROSS_COMPILE="$cross" CC="${cross}gcc" CFLAGS="${cpu_flags[*]}" \
     LIBCC="$root/usr/lib/libgcc/libgcc.a"
   [ -z "$softfp_dir" ] || grep -q '^SUBARCH = .*-sf$' config.mak
   make -j"$(nproc)"
   make DESTDIR="$root" install
+  # The loader's name as musl gives it this ABI (ld-musl-mips-sf.so.1,
+  # ld-musl-armhf.so.1 ...), linked relative, so that qemu -L SYSROOT finds
+  # it inside the sysroot rather than on the host.
+  musl_loader=/lib/ld-musl-$(sed -n 's/^ARCH = //p' config.mak)$(sed -n 's/^SUBARCH = //p' config.mak).so.1
+  ln -sfn ../usr/lib/libc.so "$root$musl_loader"
 }
 
 build_uclibc() {
@@ -354,13 +411,25 @@ build_busybox() {
 # position-independent code: the links are -no-pie, so it would only cost
 # size (on MIPS that takes -mno-shared as well, which GCC's driver adds by
 # itself only when it sees -fno-pie on the command line). The C library
-# comes before the compiler runtime, in one group when static. A musl
-# sysroot links statically only.
+# comes before the compiler runtime, in one group when static. Links leave
+# out what no router file needs: a build ID, which nothing reads, and code
+# pages of their own (x86-64's default, up to a page per segment); a static
+# musl file needs no RELRO either, which musl applies only in its dynamic
+# loader. Where ld aligns the end of RELRO to 64 KiB (AArch64, PowerPC), a
+# dynamic file goes without it too: it would pad a 6 KB file to 67 KB, the
+# price of hardening a short-lived program that reads only its arguments.
+# The dynamic loader is the one the router's C library names.
 write_specs() {
-  local self="-fno-pie -no-pie" loader=
+  local self="-fno-pie -no-pie" lean="--build-id=none -z noseparate-code" loader=
   case $arch in mips*) self+=" -mno-shared" ;; esac
   case $libc in
-  musl) self+=" -static" ;;
+  musl)
+    loader="%{!static:-dynamic-linker $musl_loader}"
+    case $arch in
+    aarch64 | powerpc) lean+=" -z norelro" ;;
+    *) lean+=" %{static:-z norelro}" ;;
+    esac
+    ;;
   uclibc) loader="%{!static:-dynamic-linker /lib/ld-uClibc.so.0}" ;;
   esac
   cat >"$work/sysroot/usr/lib/ip4add.specs" <<EOF
@@ -389,7 +458,7 @@ $self
 -lc -lgcc
 
 *link:
-%(sysroot_link) $loader
+%(sysroot_link) $lean $loader
 EOF
 }
 
