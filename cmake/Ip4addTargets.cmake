@@ -1,11 +1,10 @@
 # Reads the table of router targets (targets.cmake) and derives from a row
 # what follows from it: the ELF header the binary must have, the libraries
-# it may need, its size ceiling, its emulator, whether GoogleTest can run.
+# it may need, its emulator, whether GoogleTest can run.
 #
 #   ip4add_target_facts(NAME PREFIX)   sets PREFIX_<FACT> in the caller's
 #                                      scope for target NAME (see below);
 #                                      fails for a name without a row
-#   ip4add_size_ceiling(LIBC ARCH FLOAT STATIC OUT)
 #
 # Run as a script, it writes every row with its derived facts as JSON, for
 # the scripts outside CMake (release, benchmark, presets, README tables):
@@ -15,9 +14,11 @@ if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
   cmake_minimum_required(VERSION 3.25) # a project has set the policies otherwise
 endif()
 
-set(_IP4ADD_TARGET_FIELDS TRIPLET FLOAT LIBC LINK QEMU_CPU DEBIAN_ARCH RELEASE)
-set(_IP4ADD_TARGET_LISTS CPU CLAIMS NOT_ON)
+set(_IP4ADD_TARGET_FIELDS TRIPLET FLOAT LIBC QEMU_CPU RELEASE)
+set(_IP4ADD_TARGET_LISTS CPU LINK MAX_BYTES CLAIMS NOT_ON)
 
+# A row with several linkages is a target for each: NAME for the first,
+# NAME-LINKAGE for the others; a release file for each, RELEASE-LINKAGE.
 function(ip4add_target name)
   cmake_parse_arguments(PARSE_ARGV 1 row "" "${_IP4ADD_TARGET_FIELDS}" "${_IP4ADD_TARGET_LISTS}")
   if(row_UNPARSED_ARGUMENTS)
@@ -30,52 +31,46 @@ function(ip4add_target name)
     set(row_FLOAT hard)
   endif()
   if(NOT row_LINK)
-    if(row_LIBC STREQUAL "musl")
-      set(row_LINK static) # the sysroots hold no shared musl
-    else()
-      set(row_LINK dynamic)
-    endif()
+    set(row_LINK dynamic)
   endif()
-  if(NOT row_FLOAT MATCHES "^(hard|soft)$" OR NOT row_LINK MATCHES "^(dynamic|static)$"
-     OR (row_LIBC STREQUAL "musl" AND row_LINK STREQUAL "dynamic"))
-    message(FATAL_ERROR "target ${name}: FLOAT is hard or soft, LINK dynamic or static "
-      "(static only for musl)")
+  list(LENGTH row_LINK links)
+  list(LENGTH row_MAX_BYTES ceilings)
+  if(NOT row_FLOAT MATCHES "^(hard|soft)$" OR NOT links EQUAL ceilings)
+    message(FATAL_ERROR "target ${name}: FLOAT is hard or soft; MAX_BYTES gives the stripped "
+      "size ceiling of each LINK (dynamic, static)")
   endif()
   if(row_RELEASE AND NOT row_CLAIMS)
     message(FATAL_ERROR "target ${name}: a RELEASE file CLAIMS the CPUs it is run on")
   endif()
-  get_property(names GLOBAL PROPERTY IP4ADD_TARGETS)
-  if(name IN_LIST names)
-    message(FATAL_ERROR "target ${name} has two rows")
-  endif()
-  set_property(GLOBAL APPEND PROPERTY IP4ADD_TARGETS ${name})
-  foreach(field IN LISTS _IP4ADD_TARGET_FIELDS _IP4ADD_TARGET_LISTS)
-    set_property(GLOBAL PROPERTY IP4ADD_TARGET_${name}_${field} "${row_${field}}")
+  foreach(link bytes IN ZIP_LISTS row_LINK row_MAX_BYTES)
+    if(NOT link MATCHES "^(dynamic|static)$")
+      message(FATAL_ERROR "target ${name}: LINK is dynamic or static, not ${link}")
+    endif()
+    set(target ${name})
+    set(release "")
+    list(GET row_LINK 0 first)
+    if(NOT link STREQUAL first)
+      set(target ${name}-${link})
+    endif()
+    if(row_RELEASE)
+      set(release ${row_RELEASE}-${link})
+    endif()
+    get_property(names GLOBAL PROPERTY IP4ADD_TARGETS)
+    if(target IN_LIST names)
+      message(FATAL_ERROR "target ${target} has two rows")
+    endif()
+    set_property(GLOBAL APPEND PROPERTY IP4ADD_TARGETS ${target})
+    foreach(field IN LISTS _IP4ADD_TARGET_FIELDS _IP4ADD_TARGET_LISTS)
+      set_property(GLOBAL PROPERTY IP4ADD_TARGET_${target}_${field} "${row_${field}}")
+    endforeach()
+    set_property(GLOBAL PROPERTY IP4ADD_TARGET_${target}_ROW ${name})
+    set_property(GLOBAL PROPERTY IP4ADD_TARGET_${target}_LINK ${link})
+    set_property(GLOBAL PROPERTY IP4ADD_TARGET_${target}_MAX_BYTES ${bytes})
+    set_property(GLOBAL PROPERTY IP4ADD_TARGET_${target}_RELEASE "${release}")
   endforeach()
 endfunction()
 
 include(${CMAKE_CURRENT_LIST_DIR}/targets.cmake)
-
-# Stripped size ceilings of binary.shape: a dynamic binary is the tool's code
-# alone (plus about 1 KiB of soft-float helpers, which no router C library
-# exports); a static one carries its C library, and AArch64's 64 KiB segment
-# alignment adds padding, as PowerPC's long code does (soft-float too).
-function(ip4add_size_ceiling libc arch float static out)
-  if(static AND libc STREQUAL "glibc")
-    set(bytes 786432)
-  elseif(static)
-    set(bytes 131072)
-    if(arch MATCHES "^(aarch64|powerpc)$")
-      math(EXPR bytes "${bytes} + 32768")
-    endif()
-  else()
-    set(bytes 6144)
-    if(float STREQUAL "soft")
-      math(EXPR bytes "${bytes} + 1024")
-    endif()
-  endif()
-  set(${out} ${bytes} PARENT_SCOPE)
-endfunction()
 
 function(ip4add_target_facts name prefix)
   get_property(names GLOBAL PROPERTY IP4ADD_TARGETS)
@@ -83,7 +78,7 @@ function(ip4add_target_facts name prefix)
     string(REPLACE ";" ", " names "${names}")
     message(FATAL_ERROR "no target '${name}' in cmake/targets.cmake (there are: ${names})")
   endif()
-  foreach(field IN LISTS _IP4ADD_TARGET_FIELDS _IP4ADD_TARGET_LISTS)
+  foreach(field IN LISTS _IP4ADD_TARGET_FIELDS _IP4ADD_TARGET_LISTS ITEMS ROW)
     get_property(${field} GLOBAL PROPERTY IP4ADD_TARGET_${name}_${field})
   endforeach()
   string(REGEX REPLACE "-.*" "" arch "${TRIPLET}")
@@ -144,10 +139,11 @@ function(ip4add_target_facts name prefix)
     set(libs "") # nothing at all
   elseif(LIBC STREQUAL "glibc")
     set(libs "libc\\.so\\.6;libm\\.so\\.6")
-  else()
+  elseif(LIBC STREQUAL "uclibc")
     set(libs "libc\\.so\\.0")
+  else()
+    set(libs "libc\\.so") # musl's one library, which is its loader too
   endif()
-  ip4add_size_ceiling(${LIBC} ${arch} ${FLOAT} ${static} bytes)
 
   # qemu's names for the architectures that it names otherwise than GCC.
   string(REGEX REPLACE "^i[3-6]86$" "i386" qemu_arch "${arch}")
@@ -162,7 +158,7 @@ function(ip4add_target_facts name prefix)
     set(gtest ON)
   endif()
 
-  foreach(field IN LISTS _IP4ADD_TARGET_FIELDS ITEMS CLAIMS NOT_ON)
+  foreach(field IN LISTS _IP4ADD_TARGET_FIELDS ITEMS LINK CLAIMS NOT_ON)
     set(${prefix}_${field} "${${field}}" PARENT_SCOPE)
   endforeach()
   set(${prefix}_ARCH ${arch} PARENT_SCOPE)
@@ -171,7 +167,8 @@ function(ip4add_target_facts name prefix)
   set(${prefix}_ELF_HEADER "${elf}" PARENT_SCOPE)
   set(${prefix}_STATIC ${static} PARENT_SCOPE)
   set(${prefix}_ALLOWED_LIBS "${libs}" PARENT_SCOPE)
-  set(${prefix}_MAX_STRIPPED_BYTES ${bytes} PARENT_SCOPE)
+  set(${prefix}_MAX_STRIPPED_BYTES ${MAX_BYTES} PARENT_SCOPE)
+  set(${prefix}_ROW ${ROW} PARENT_SCOPE)
   set(${prefix}_EMULATOR "${emulator}" PARENT_SCOPE)
   set(${prefix}_GTEST ${gtest} PARENT_SCOPE)
 endfunction()
@@ -192,7 +189,7 @@ if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
     ip4add_target_facts(${name} t)
     _ip4add_json_string("${name}" row)
     string(PREPEND row "{\"NAME\": ")
-    foreach(fact IN ITEMS TRIPLET FLOAT LIBC LINK QEMU_CPU DEBIAN_ARCH RELEASE ARCH QEMU STATIC
+    foreach(fact IN ITEMS ROW TRIPLET FLOAT LIBC LINK QEMU_CPU RELEASE ARCH QEMU STATIC
                           MAX_STRIPPED_BYTES GTEST)
       _ip4add_json_string("${t_${fact}}" value)
       string(APPEND row ", \"${fact}\": ${value}")

@@ -11,12 +11,15 @@
 #                                       cores (default hard)
 #     LIBC glibc|uclibc|musl            glibc is Debian's; the others are
 #                                       built into a cached sysroot
-#     [LINK dynamic|static]             musl is static only; else dynamic
+#     [LINK static|dynamic...]          one target per linkage: NAME for the
+#                                       first, NAME-LINKAGE for the others
+#                                       (default dynamic)
+#     MAX_BYTES n...                    stripped size ceiling of each, the
+#                                       size measured when it was set
 #     [QEMU_CPU model]                  the emulated CPU of the suite, the
 #                                       oldest the file is for (none: the host)
-#     [DEBIAN_ARCH arch]                Debian's port of this very ABI: musl
-#                                       comes from its musl-dev, not built
-#     [RELEASE suffix]                  a release file, ip4add-VERSION-suffix
+#     [RELEASE suffix]                  release files, one per linkage:
+#                                       ip4add-VERSION-suffix-LINKAGE
 #     [CLAIMS model...]                 qemu CPU models that stand for the
 #                                       cores the file is for: the release
 #                                       runs it on each, and the README
@@ -26,43 +29,44 @@
 #
 # The order of the rows is the order of the release tables: where two files
 # run on a core, the one listed first is the one to take.
-ip4add_target(x86_64-musl TRIPLET x86_64-linux-gnu LIBC musl DEBIAN_ARCH amd64
-  RELEASE x86_64-musl CLAIMS qemu64 Opteron_G1 core2duo Nehalem)
-ip4add_target(i486-musl TRIPLET i686-linux-gnu CPU -march=i486 LIBC musl QEMU_CPU 486
+ip4add_target(x86_64-musl TRIPLET x86_64-linux-gnu LIBC musl LINK static dynamic
+  MAX_BYTES 63488 5888 RELEASE x86_64-musl CLAIMS qemu64 Opteron_G1 core2duo Nehalem)
+ip4add_target(i486-musl TRIPLET i686-linux-gnu CPU -march=i486 LIBC musl LINK static dynamic
+  MAX_BYTES 62720 5376 QEMU_CPU 486
   RELEASE i486-musl CLAIMS 486 pentium pentium2 pentium3 qemu32 coreduo n270 athlon)
-ip4add_target(aarch64-musl TRIPLET aarch64-linux-gnu LIBC musl QEMU_CPU cortex-a53
-  DEBIAN_ARCH arm64 RELEASE aarch64-musl
+ip4add_target(aarch64-musl TRIPLET aarch64-linux-gnu LIBC musl LINK static dynamic
+  MAX_BYTES 75776 6400 QEMU_CPU cortex-a53 RELEASE aarch64-musl
   CLAIMS cortex-a35 cortex-a53 cortex-a57 cortex-a72 cortex-a76 neoverse-n1)
 ip4add_target(armv7-musl TRIPLET arm-linux-gnueabihf
-  CPU -march=armv7-a -mfpu=vfpv3-d16 -mfloat-abi=hard LIBC musl QEMU_CPU cortex-a7
-  DEBIAN_ARCH armhf RELEASE armv7-musl
+  CPU -march=armv7-a -mfpu=vfpv3-d16 -mfloat-abi=hard LIBC musl LINK static dynamic
+  MAX_BYTES 50688 5376 QEMU_CPU cortex-a7 RELEASE armv7-musl
   CLAIMS cortex-a7 cortex-a7,neon=off cortex-a8 cortex-a9 cortex-a9,neon=off cortex-a15
   NOT_ON cortex-a9,vfp=off cortex-a7,vfp=off,neon=off arm1176 arm926)
 ip4add_target(arm-musl-sf TRIPLET arm-linux-gnueabi CPU -march=armv5te FLOAT soft LIBC musl
-  QEMU_CPU arm926 DEBIAN_ARCH armel RELEASE arm-musl-sf
+  LINK static dynamic MAX_BYTES 71168 9472 QEMU_CPU arm926 RELEASE arm-musl-sf
   CLAIMS arm926 arm946 pxa270 arm1136 arm1176 arm11mpcore cortex-a7,vfp=off,neon=off
          cortex-a7 cortex-a8 cortex-a9,vfp=off cortex-a9 cortex-a15)
 ip4add_target(mips-musl-sf TRIPLET mips-linux-gnu CPU -march=mips32 FLOAT soft LIBC musl
-  QEMU_CPU 4Kc RELEASE mips-musl-sf CLAIMS 4Kc 4KEcR1 4KEc 24Kc 24KEc 24Kf 34Kf 74Kf M14Kc)
+  LINK static dynamic MAX_BYTES 88832 6912 QEMU_CPU 4Kc RELEASE mips-musl-sf
+  CLAIMS 4Kc 4KEcR1 4KEc 24Kc 24KEc 24Kf 34Kf 74Kf M14Kc)
 ip4add_target(mipsel-musl-sf TRIPLET mipsel-linux-gnu CPU -march=mips32 FLOAT soft LIBC musl
-  QEMU_CPU 4Kc RELEASE mipsel-musl-sf CLAIMS 4Kc 4KEcR1 4KEc 24Kc 24KEc 24Kf 34Kf 74Kf M14Kc)
+  LINK static dynamic MAX_BYTES 88832 6912 QEMU_CPU 4Kc RELEASE mipsel-musl-sf
+  CLAIMS 4Kc 4KEcR1 4KEc 24Kc 24KEc 24Kf 34Kf 74Kf M14Kc)
 ip4add_target(mips64-musl-sf TRIPLET mips64-linux-gnuabi64 CPU -march=mips64r2 FLOAT soft
-  LIBC musl QEMU_CPU 5KEc RELEASE mips64-musl-sf CLAIMS 5KEc 5KEf MIPS64R2-generic Octeon68XX
-  NOT_ON 5Kc)
+  LIBC musl LINK static dynamic MAX_BYTES 89600 7680 QEMU_CPU 5KEc RELEASE mips64-musl-sf
+  CLAIMS 5KEc 5KEf MIPS64R2-generic Octeon68XX NOT_ON 5Kc)
 ip4add_target(mips64el-musl-sf TRIPLET mips64el-linux-gnuabi64 CPU -march=mips64r2 FLOAT soft
-  LIBC musl QEMU_CPU 5KEc RELEASE mips64el-musl-sf CLAIMS 5KEc 5KEf MIPS64R2-generic
-  NOT_ON 5Kc)
+  LIBC musl LINK static dynamic MAX_BYTES 89344 7936 QEMU_CPU 5KEc RELEASE mips64el-musl-sf
+  CLAIMS 5KEc 5KEf MIPS64R2-generic NOT_ON 5Kc)
 ip4add_target(powerpc-musl-sf TRIPLET powerpc-linux-gnu CPU -mcpu=powerpc -mlong-double-64
-  FLOAT soft LIBC musl QEMU_CPU e500v2_v20 RELEASE powerpc-musl-sf
-  CLAIMS e500v2_v20 mpc8548_v20 440epx 7400 e300c3)
+  FLOAT soft LIBC musl LINK static dynamic MAX_BYTES 79616 6144 QEMU_CPU e500v2_v20
+  RELEASE powerpc-musl-sf CLAIMS e500v2_v20 mpc8548_v20 440epx 7400 e300c3)
 ip4add_target(riscv64-musl TRIPLET riscv64-linux-gnu CPU -march=rv64gc -mabi=lp64d LIBC musl
-  QEMU_CPU rv64 RELEASE riscv64-musl CLAIMS rv64 sifive-u54)
-ip4add_target(mips-uclibc-static TRIPLET mips-linux-gnu CPU -march=mips32r2 FLOAT soft
-  LIBC uclibc LINK static QEMU_CPU 24Kc)
-ip4add_target(mipsel-uclibc-static TRIPLET mipsel-linux-gnu CPU -march=mips32r2 FLOAT soft
-  LIBC uclibc LINK static QEMU_CPU 24Kc)
+  LINK static dynamic MAX_BYTES 63744 6144 QEMU_CPU rv64 RELEASE riscv64-musl
+  CLAIMS rv64 sifive-u54)
 ip4add_target(mips-uclibc TRIPLET mips-linux-gnu CPU -march=mips32r2 FLOAT soft LIBC uclibc
-  QEMU_CPU 24Kc)
-ip4add_target(mipsel-uclibc TRIPLET mipsel-linux-gnu CPU -march=mips32r2 FLOAT soft LIBC uclibc
-  QEMU_CPU 24Kc)
-ip4add_target(mips-glibc TRIPLET mips-linux-gnu CPU -march=mips32r2 LIBC glibc QEMU_CPU 24Kf)
+  LINK dynamic static MAX_BYTES 6912 87808 QEMU_CPU 24Kc)
+ip4add_target(mipsel-uclibc TRIPLET mipsel-linux-gnu CPU -march=mips32r2 FLOAT soft
+  LIBC uclibc LINK dynamic static MAX_BYTES 6912 87808 QEMU_CPU 24Kc)
+ip4add_target(mips-glibc TRIPLET mips-linux-gnu CPU -march=mips32r2 LIBC glibc MAX_BYTES 5888
+  QEMU_CPU 24Kf)

@@ -5,12 +5,22 @@ stripped size, its ELF header and that it is soft-float through and through.
 usage: check_binary.py --readelf R --strip S --binary B --allow [REGEX...]
                        [--max-stripped-bytes N] [--header REGEX...]
                        [--soft-float OBJDUMP --fpu-scan FPU_SCAN_PY]
+                       [--imports-within EXPORTS] [--loader-in SYSROOT]
+                       [--load-align N]
 
 Every NEEDED entry must match one of the --allow patterns (none at all for a
 static binary): the routers the tool is for often have no C++ runtime, so
 libstdc++ must never creep in. With --soft-float the binary must be marked
 soft-float and the FPU scan must find no FPU instruction in its
 disassembly: FPU-less router cores die on the first one.
+
+--imports-within: every symbol the binary imports must stand in EXPORTS (one
+name a line; # comments), the symbols of the oldest C library it is meant
+to run with. --loader-in: the program interpreter must be a file of
+SYSROOT, the name the target's C library gives its loader. --load-align:
+every loadable segment must be aligned to N and lie at a file offset
+congruent to its address modulo N, so that a kernel with N-byte pages can
+map it.
 """
 import argparse
 import os
@@ -21,7 +31,7 @@ import tempfile
 
 
 def readelf(tool, flag, binary):
-    return subprocess.run([tool, flag, binary], capture_output=True, text=True,
+    return subprocess.run([tool, "-W", flag, binary], capture_output=True, text=True,
                           check=True).stdout
 
 
@@ -35,6 +45,9 @@ def main():
     parser.add_argument("--header", nargs="*", default=[])
     parser.add_argument("--soft-float", metavar="OBJDUMP")
     parser.add_argument("--fpu-scan", metavar="FPU_SCAN_PY")
+    parser.add_argument("--imports-within", metavar="EXPORTS")
+    parser.add_argument("--loader-in", metavar="SYSROOT")
+    parser.add_argument("--load-align", type=int)
     args = parser.parse_args()
 
     problems = []
@@ -42,6 +55,30 @@ def main():
     for lib in needed:
         if not any(re.fullmatch(pattern, lib) for pattern in args.allow):
             problems.append(f"needs {lib}, which is not allowed")
+
+    if args.imports_within:
+        with open(args.imports_within, encoding="utf-8") as names:
+            exports = {line.strip() for line in names if line.strip() and line[0] != "#"}
+        symbols = readelf(args.readelf, "--dyn-syms", args.binary).replace("\n", " \n")
+        # Weak references (crtbegin's transactional-memory hooks) may stay
+        # unresolved; what the program calls must be there.
+        imports = set(re.findall(r"\sGLOBAL\s+\S+\s+UND\s+(\S+?)(?:@\S*)?\s*$", symbols, re.M))
+        problems += [f"imports {name}, which {os.path.basename(args.imports_within)} lacks"
+                     for name in sorted(imports - exports)]
+    segments = readelf(args.readelf, "-lW", args.binary)
+    if args.loader_in:
+        loader = re.search(r"Requesting program interpreter: (\S+)\]", segments)
+        if not loader or not os.path.exists(args.loader_in + loader.group(1)):
+            problems.append(f"program interpreter {loader and loader.group(1)} is not a file of "
+                            f"{args.loader_in}")
+    if args.load_align:
+        for line in segments.splitlines():
+            fields = line.split()
+            if fields[:1] == ["LOAD"]:
+                offset, address, align = (int(fields[i], 16) for i in (1, 2, -1))
+                if align < args.load_align or (address - offset) % args.load_align:
+                    problems.append(f"segment at {address:#x} (offset {offset:#x}, align "
+                                    f"{align:#x}) cannot be mapped with {args.load_align}-byte pages")
 
     header = readelf(args.readelf, "-h", args.binary)
     for pattern in args.header:
