@@ -1,15 +1,22 @@
-"""What the host and the router benchmarks share: the arguments of a run,
-the checks that their packages are there, and running commands.
+"""What the host and the router benchmarks (and the release, which counts
+a run of each file) share: the arguments of a run, the checks that their
+packages are there, running commands, and the instruction-counting qemu
+plugin.
 """
+import hashlib
 import os
 import subprocess
 import sys
+import tempfile
 
 import readme
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ARGS = ["5", "10.0.0.1"]
 EXPECTED = "10.0.0.6\n"
+CACHE = os.environ.get("IP4ADD_CACHE_DIR") or os.path.join(
+    os.environ.get("XDG_CACHE_HOME") or os.path.join(os.environ.get("HOME", "/tmp"), ".cache"),
+    "ip4add")
 
 
 def sh(*command, **kwargs):
@@ -38,3 +45,21 @@ def build(preset, *targets):
     sh("cmake", "--preset", preset, stdout=subprocess.DEVNULL)
     sh("cmake", "--build", "--preset", preset, "--target", *targets, stdout=subprocess.DEVNULL)
     return os.path.join(ROOT, "build", preset)
+
+
+def plugin():
+    """The counting plugin, built against the plugin header of Debian's qemu
+    (its source package), cached by the plugin's own hash."""
+    source = os.path.join(ROOT, "bench/insn_count.c")
+    with open(source, "rb") as text:
+        key = hashlib.sha256(text.read()).hexdigest()[:12]
+    built = os.path.join(CACHE, f"insn_count-{key}.so")
+    if not os.path.exists(built):
+        os.makedirs(CACHE, exist_ok=True)
+        with tempfile.TemporaryDirectory() as scratch:
+            sh("bash", "sysroot/debian-package.sh", "source", "qemu", scratch,
+               "*/include/qemu/qemu-plugin.h")
+            sh("gcc", "-O2", "-Wall", "-shared", "-fPIC",
+               "-I" + os.path.join(scratch, "include/qemu"), source, "-o", built + ".new")
+        os.replace(built + ".new", built)
+    return built

@@ -21,7 +21,6 @@ cross-install blocks.
 """
 import contextlib
 import fcntl
-import hashlib
 import os
 import re
 import shutil
@@ -31,35 +30,13 @@ import tempfile
 
 import readme
 import targets
-from bench_common import ARGS, EXPECTED, ROOT, build, output, require_packages, sh
+from bench_common import ARGS, EXPECTED, ROOT, build, output, plugin, require_packages
 
 # GCC's names for them carry a float mode: __muldf3, __fixdfsi, __floatunsidf.
 SOFT_FLOAT_HELPER = re.compile(r"__[a-z]+(sf|df)[a-z]*\d?$")
 FIXED_PLACE = "/tmp/ip4add-bench"
 LIBC_NAMES = {"uclibc": "uClibc-ng", "musl": "musl"}
 ASH_CALLS = 100  # calls of the ash function in the loop that prices one call
-CACHE = os.environ.get("IP4ADD_CACHE_DIR") or os.path.join(
-    os.environ.get("XDG_CACHE_HOME") or os.path.join(os.environ.get("HOME", "/tmp"), ".cache"),
-    "ip4add")
-
-
-def plugin():
-    """The counting plugin, built against the plugin header of Debian's qemu
-    (its source package), cached by the plugin's own hash."""
-    source = os.path.join(ROOT, "bench/insn_count.c")
-    with open(source, "rb") as text:
-        key = hashlib.sha256(text.read()).hexdigest()[:12]
-    built = os.path.join(CACHE, f"insn_count-{key}.so")
-    if not os.path.exists(built):
-        os.makedirs(CACHE, exist_ok=True)
-        with tempfile.TemporaryDirectory() as scratch:
-            sh("bash", "sysroot/debian-package.sh", "source", "qemu", scratch,
-               "*/include/qemu/qemu-plugin.h")
-            sh("gcc", "-O2", "-Wall", "-shared", "-fPIC",
-               "-I" + os.path.join(scratch, "include/qemu"), source, "-o", built + ".new")
-        os.replace(built + ".new", built)
-    return built
-
 
 def build_target(preset):
     build_dir = build(preset, "ip4add", "ip4add_floor")

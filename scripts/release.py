@@ -1,27 +1,35 @@
 #!/usr/bin/env python3
-"""Builds the release files: one static binary per router CPU family, and
-the tables of what each was run on.
+"""Builds the release: per router CPU family a static binary and one linked
+against the router's own musl, the tables of what each was run on, and the
+source archive.
 
 usage: python3 scripts/release.py [--dist DIR] [--no-readme]
 
-For every row of cmake/targets.cmake with a RELEASE name, in the table's
+For every target of cmake/targets.cmake with a RELEASE name, in the table's
 order: configures and builds its preset and strips the binary into DIR
 (default dist/) as ip4add-VERSION-NAME (VERSION from CMakeLists.txt's
 project()). Then it runs the file, 5 10.0.0.1, under the row's qemu with
-every CPU model that the row CLAIMS (each must print 10.0.0.6) and every
-one it is NOT_ON (each must fail), and asks the sysroot's BusyBox under the
-same model what uname -m says there. From those runs alone it writes:
+every CPU model that the row CLAIMS (each must print 10.0.0.6; a dynamic
+file with the sysroot's musl as the router's) and every one it is NOT_ON
+(each must fail), asks the sysroot's BusyBox under the same model what
+uname -m says there, and counts the instructions of one run on the row's
+own CPU model with the project's qemu plugin. From those runs alone it
+writes:
 
-- the files: size, floating-point ABI as the ELF file states it, the CPU
-  models each ran on and died on;
-- OpenWrt's package architectures (scripts/openwrt.py), each with the first
-  file that ran on its stand-in CPU model, or the reason why none can;
-- uname -m to the files to try, in order.
+- per family: both files with size and instructions per run, the
+  floating-point ABI as the ELF file states it, the CPU models the files
+  ran on and died on;
+- OpenWrt's package architectures (scripts/openwrt.py), each with the files
+  of the first family that ran on its stand-in CPU model, or the reason why
+  none can;
+- uname -m to the static files to try, in order.
 
 It then checks the README's way to pick and to check a file: for every CPU
-model, trying the files of its uname -m in order ends at one that works;
-and BusyBox's sha256sum accepts the line of SHA256SUMS that the README
-feeds it. Writes SHA256SUMS, NOTICE (musl's copyright, which its licence
+model, trying the static files of its uname -m in order ends at one that
+works; and BusyBox's sha256sum accepts the line of SHA256SUMS that the
+README feeds it. The source archive ip4add-VERSION.tar.gz (git archive of
+HEAD) must build and pass the host's suite unpacked in a bare folder.
+Writes SHA256SUMS, LICENSE, NOTICE (musl's copyright, which its licence
 asks to go with every copy) and RELEASE.md into DIR, and the three tables
 into the README unless --no-readme. The suites of the presets are run by
 CI, not here.
@@ -33,7 +41,9 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 
+import bench_common
 import openwrt
 import readme
 import targets
@@ -112,7 +122,7 @@ def build(row, dist, release_version):
     with open(os.path.join(build_dir, "sysroot.txt"), encoding="utf-8") as text:
         sysroot = text.read().strip()
     return {"row": row, "name": name, "path": path, "size": os.path.getsize(path),
-            "digest": digest, "sysroot": sysroot,
+            "digest": digest, "sysroot": sysroot, "static": row["STATIC"] == "ON",
             "abi": float_abi(cache_value(build_dir, "CMAKE_READELF"), path)}
 
 
@@ -127,7 +137,7 @@ def try_on_cpus(release):
     row, busybox = release["row"], os.path.join(release["sysroot"], "bin/busybox")
     release["ran"], release["died"] = {}, []
     for model in models(row):
-        emulator = [row["QEMU"], "-cpu", model]
+        emulator = [row["QEMU"], "-L", release["sysroot"], "-cpu", model]
         status, out = attempt(emulator + [release["path"]] + ARGS)
         if status != 0 or out != EXPECTED:
             sys.exit(f"release: {release['name']} under {' '.join(emulator)} gave status "
@@ -137,12 +147,24 @@ def try_on_cpus(release):
             sys.exit(f"release: BusyBox uname -m failed under {' '.join(emulator)}")
         release["ran"][model] = uname.strip()
     for model in row["NOT_ON"]:
-        emulator = [row["QEMU"], "-cpu", model]
+        emulator = [row["QEMU"], "-L", release["sysroot"], "-cpu", model]
         status, out = attempt(emulator + [release["path"]] + ARGS)
         if status == 0 or out == EXPECTED:
             sys.exit(f"release: {release['name']} ran under {' '.join(emulator)}, which it "
                      "must not claim: it is NOT_ON there")
         release["died"].append(model)
+
+
+def count_instructions(release, plugin):
+    """Instructions of one run, loader included, on the row's own CPU."""
+    row = release["row"]
+    with tempfile.NamedTemporaryFile("r", suffix=".counts") as counts:
+        status, out = attempt([row["QEMU"], "-L", release["sysroot"], "-cpu", models(row)[0],
+                               "-plugin", f"{plugin},out={counts.name}", release["path"]] + ARGS)
+        total = re.search(r"^total (\d+)", counts.read(), re.M)
+    if status != 0 or out != EXPECTED or not total:
+        sys.exit(f"release: counting {release['name']} failed (status {status})")
+    release["instructions"] = int(total.group(1))
 
 
 def uname_order(releases):
@@ -188,32 +210,52 @@ def check_sha256sum(releases, dist):
         sys.exit(f"release: BusyBox sha256sum -c said {check.stdout!r} {check.stderr!r}")
 
 
-def files_table(releases):
-    lines = ["| File | Stripped size | Floating point | Ran on (qemu CPU models) | Died on, as it "
-             "must |", "|---|---:|---|---|---|"]
+def families(releases):
+    """The release files by family (row), static first."""
+    grouped = {}
     for release in releases:
-        row = release["row"]
-        ran = ", ".join(f"`{model}`" for model in release["ran"])
-        died = ", ".join(f"`{model}`" for model in release["died"])
-        lines.append(f"| `{release['name']}` | {release['size']:,} B | {release['abi']} | "
-                     f"`{row['QEMU']}`: {ran} | {died} |")
+        grouped.setdefault(release["row"]["ROW"], []).append(release)
+    return grouped
+
+
+def files_table(releases):
+    lines = ["| Family | Static file (any firmware) | Size | Instructions a run | Dynamic file "
+             "(the router's musl) | Size | Instructions a run | Floating point |",
+             "|---|---|---:|---:|---|---:|---:|---|"]
+    for family, files in families(releases).items():
+        static = next(release for release in files if release["static"])
+        dynamic = next(release for release in files if not release["static"])
+        lines.append(f"| {family} | `{static['name']}` | {static['size']:,} B | "
+                     f"{static['instructions']:,} | `{dynamic['name']}` | {dynamic['size']:,} B | "
+                     f"{dynamic['instructions']:,} | {static['abi']} |")
+    lines += ["", "| Family | Both files ran on (qemu CPU models) | Both died on, as they must |",
+              "|---|---|---|"]
+    for family, files in families(releases).items():
+        ran = [model for model in files[0]["ran"] if all(model in f["ran"] for f in files)]
+        died = [model for model in files[0]["died"] if all(model in f["died"] for f in files)]
+        lines.append(f"| {family} | `{files[0]['row']['QEMU']}`: "
+                     + ", ".join(f"`{model}`" for model in ran) + " | "
+                     + ", ".join(f"`{model}`" for model in died) + " |")
     return "\n".join(lines) + "\n"
 
 
 def openwrt_table(releases):
-    lines = ["| `DISTRIB_ARCH` | Subtargets (examples) | File | Its stand-in CPU, on which the "
-             "file ran |", "|---|---|---|---|"]
+    lines = ["| `DISTRIB_ARCH` | Subtargets (examples) | On OpenWrt 21.02 and later | On older "
+             "OpenWrt | Its stand-in CPU, on which both ran |", "|---|---|---|---|---|"]
     served = subtargets = 0
     for arch, count, examples, qemu, model in openwrt.ARCHITECTURES:
-        files = [release["name"] for release in releases
-                 if release["row"]["QEMU"] == qemu and model in release["ran"]]
-        if qemu and not files:
+        fitting = [files for files in families(releases).values()
+                   if files[0]["row"]["QEMU"] == qemu
+                   and all(model in release["ran"] for release in files)]
+        if qemu and not fitting:
             sys.exit(f"release: no file ran under {qemu} -cpu {model}, the stand-in of {arch}")
-        if files:
+        if fitting:
             served, subtargets = served + 1, subtargets + count
-            cells = [f"`{files[0]}`", f"`{qemu} -cpu {model}`"]
+            static = next(release["name"] for release in fitting[0] if release["static"])
+            dynamic = next(release["name"] for release in fitting[0] if not release["static"])
+            cells = [f"`{dynamic}`", f"`{static}`", f"`{qemu} -cpu {model}`"]
         else:
-            cells = ["none", model]  # the reason, where there is no stand-in
+            cells = ["none", "none", model]  # the reason, where there is no stand-in
         lines.append(f"| `{arch}` | {count} ({examples}) | " + " | ".join(cells) + " |")
     total = sum(count for _, count, _, _, _ in openwrt.ARCHITECTURES)
     summary = (f"\n{served} of {len(openwrt.ARCHITECTURES)} package architectures, "
@@ -228,12 +270,36 @@ def uname_table(order):
     return "\n".join(lines) + "\n"
 
 
+def source_archive(dist, release_version):
+    """ip4add-VERSION.tar.gz of the tracked tree (HEAD); it must build and
+    pass the host's suite unpacked in a bare folder."""
+    name = f"ip4add-{release_version}.tar.gz"
+    path = os.path.join(dist, name)
+    run("git", "archive", "--format=tar.gz", f"--prefix=ip4add-{release_version}/", "-o", path,
+        "HEAD")
+    with tempfile.TemporaryDirectory() as scratch:
+        subprocess.run(["tar", "-xzf", path, "-C", scratch], check=True)
+        tree = os.path.join(scratch, f"ip4add-{release_version}")
+        check = subprocess.run(["cmake", "--workflow", "--preset", "default"], cwd=tree,
+                               capture_output=True, text=True, check=False)
+        if check.returncode != 0:
+            sys.exit(f"release: the source archive does not build and pass its suite:\n"
+                     f"{check.stdout[-3000:]}{check.stderr[-3000:]}")
+        passed = re.search(r"tests passed, (\d+) tests failed out of (\d+)", check.stdout)
+    print(f"release: {name} builds and passes its {passed.group(2)} tests in a bare folder")
+    with open(path, "rb") as data:
+        return {"name": name, "digest": hashlib.sha256(data.read()).hexdigest()}
+
+
 def notice(releases):
     copyright_file = os.path.join(releases[0]["sysroot"], "usr/share/musl/COPYRIGHT")
     with open(copyright_file, encoding="utf-8") as text:
         musl = text.read()
-    return ("The static files of this release contain musl, the C library, whose licence asks\n"
-            "that its copyright notice and permission notice go with every copy:\n\n" + musl)
+    return ("ip4add is under the MIT licence (LICENSE). Its static files contain musl, the C\n"
+            "library, whose licence asks that its copyright notice and permission notice go\n"
+            "with every copy; that text follows. They also contain code of GCC's runtime\n"
+            "library (libgcc), whose GCC Runtime Library Exception asks for no notice.\n"
+            "The dynamic files contain neither: they use the router's own musl.\n\n" + musl)
 
 
 def main():
@@ -246,21 +312,28 @@ def main():
     shutil.rmtree(args.dist, ignore_errors=True)
     os.makedirs(args.dist)
     release_version = version()
+    plugin = bench_common.plugin()
     releases = []
     for row in targets.rows():
         if not row["RELEASE"]:
             continue
         releases.append(build(row, args.dist, release_version))
         try_on_cpus(releases[-1])
-        print(f"release: {releases[-1]['name']}: {releases[-1]['size']:,} bytes; ran on "
+        count_instructions(releases[-1], plugin)
+        print(f"release: {releases[-1]['name']}: {releases[-1]['size']:,} bytes, "
+              f"{releases[-1]['instructions']:,} instructions a run; ran on "
               f"{len(releases[-1]['ran'])} CPU models, died on {len(releases[-1]['died'])}")
+    archive = source_archive(args.dist, release_version)
     with open(os.path.join(args.dist, "SHA256SUMS"), "w", encoding="utf-8") as sums:
-        sums.writelines(f"{release['digest']}  {release['name']}\n" for release in releases)
+        sums.writelines(f"{release['digest']}  {release['name']}\n"
+                        for release in releases + [archive])
     with open(os.path.join(args.dist, "NOTICE"), "w", encoding="utf-8") as out:
         out.write(notice(releases))
-    order = uname_order(releases)
-    tried = check_pick(releases, order)
-    check_sha256sum(releases, args.dist)
+    shutil.copy(os.path.join(ROOT, "LICENSE"), args.dist)
+    statics = [release for release in releases if release["static"]]
+    order = uname_order(statics)
+    tried = check_pick(statics, order)
+    check_sha256sum(statics, args.dist)
     print(f"release: the README's way to pick a file works under every CPU model ({tried} runs); "
           "BusyBox's sha256sum checks a file by its line")
 
