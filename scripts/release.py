@@ -66,11 +66,11 @@ def run(*command, **kwargs):
     return subprocess.run(command, check=True, cwd=ROOT, **kwargs)
 
 
-def attempt(command):
+def attempt(command, cwd=None):
     """Runs COMMAND in an empty environment: (status, stdout)."""
     try:
         done = subprocess.run(command, capture_output=True, text=True, env={}, timeout=TIMEOUT,
-                              check=False)
+                              cwd=cwd, check=False)
         return done.returncode, done.stdout
     except subprocess.TimeoutExpired:
         return "timeout", ""
@@ -156,11 +156,14 @@ def try_on_cpus(release):
 
 
 def count_instructions(release, plugin):
-    """Instructions of one run, loader included, on the row's own CPU."""
+    """Instructions of one run, loader included, on the row's own CPU. The
+    file runs as ./NAME from its folder: musl's start-up reads the program
+    name to its end, so the count would move with the path of the folder."""
     row = release["row"]
     with tempfile.NamedTemporaryFile("r", suffix=".counts") as counts:
         status, out = attempt([row["QEMU"], "-L", release["sysroot"], "-cpu", models(row)[0],
-                               "-plugin", f"{plugin},out={counts.name}", release["path"]] + ARGS)
+                               "-plugin", f"{plugin},out={counts.name}", "./" + release["name"]]
+                              + ARGS, cwd=os.path.dirname(release["path"]))
         total = re.search(r"^total (\d+)", counts.read(), re.M)
     if status != 0 or out != EXPECTED or not total:
         sys.exit(f"release: counting {release['name']} failed (status {status})")
