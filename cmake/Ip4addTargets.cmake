@@ -151,6 +151,10 @@ function(ip4add_target_facts name prefix)
   set(emulator "")
   if(QEMU_CPU)
     set(emulator qemu-${qemu_arch} -cpu ${QEMU_CPU})
+  elseif(NOT static AND NOT LIBC STREQUAL "glibc")
+    # The host's own CPU, but not its C library: qemu-user takes the loader
+    # from the sysroot (-L), which the host has no copy of.
+    set(emulator qemu-${qemu_arch})
   endif()
   # GoogleTest needs a C++ runtime: only Debian's glibc targets have one.
   set(gtest OFF)
