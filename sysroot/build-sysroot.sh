@@ -32,8 +32,9 @@
 # does: Debian's cross gcc would otherwise take glibc's, even with --sysroot.
 #
 # The sysroot also holds the router's shell: BusyBox (Debian's busybox
-# source) with ash alone, linked statically against the new C library, as
-# bin/busybox. Router-side scripts run in it under the emulator.
+# source) with ash and a few applets, linked statically against the new C
+# library, as bin/busybox. Router-side scripts run in it under the emulator,
+# and it is the userland of the booted guests.
 #
 # The result lives in a cache folder outside the checkout, keyed by the
 # arguments and this folder's scripts: built when missing or when they
@@ -381,10 +382,13 @@ build_uclibc() {
 
 # ash as OpenWrt builds it: arithmetic in 64 bits, echo, printf and test
 # built in, its own glob (uClibc-ng's mangles backslashes), 64-bit file
-# offsets (musl has no others); and the applets that the README's way to pick
-# and check a release file uses (uname, sha256sum -c).
+# offsets (musl has no others); the applets that the README's way to pick
+# and check a release file uses (uname, sha256sum -c); and what a booted
+# guest's /init needs (mount, mkdir, cat, sleep, true, poweroff; time -v for
+# page faults).
 BUSYBOX_OPTIONS=(STATIC LFS ASH SH_IS_ASH ASH_ECHO ASH_PRINTF ASH_TEST ASH_BASH_COMPAT
-  ASH_INTERNAL_GLOB FEATURE_SH_MATH FEATURE_SH_MATH_64 UNAME SHA256SUM FEATURE_MD5_SHA1_SUM_CHECK)
+  ASH_INTERNAL_GLOB FEATURE_SH_MATH FEATURE_SH_MATH_64 UNAME SHA256SUM FEATURE_MD5_SHA1_SUM_CHECK
+  MOUNT MKDIR CAT SLEEP TRUE POWEROFF TIME)
 
 build_busybox() {
   local root=$work/sysroot

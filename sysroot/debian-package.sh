@@ -4,14 +4,19 @@
 #
 # usage: debian-package.sh source PACKAGE DEST [MEMBER...]
 #        debian-package.sh deb PACKAGE ARCH DEST
+#        debian-package.sh depends PACKAGE ARCH
 #   source   the upstream tarball of a source package of the machine's own
 #            Debian release (busybox, qemu, musl...), its top folder
 #            stripped; MEMBER patterns pick members (default: all).
 #            Debian's patches are not applied: what is built is the
 #            upstream release that Debian ships.
 #   deb      the files of binary package PACKAGE for Debian architecture
-#            ARCH (armhf, arm64, amd64...), unpacked with dpkg-deb, not
+#            ARCH (armhf, arm64, amd64...; any one for an architecture-
+#            independent package), unpacked with dpkg-deb, not
 #            installed.
+#   depends  prints what binary package PACKAGE for ARCH depends on: a
+#            meta-package (linux-image-armmp) names the versioned package
+#            that the archive holds today.
 #
 # apt-get fetches from the same archive as the machine's own packages,
 # through a private configuration made from the machine's deb entries (as
@@ -22,6 +27,7 @@ set -euo pipefail
 usage() {
   echo "usage: debian-package.sh source PACKAGE DEST [MEMBER...]" >&2
   echo "       debian-package.sh deb PACKAGE ARCH DEST" >&2
+  echo "       debian-package.sh depends PACKAGE ARCH" >&2
   exit 2
 }
 [ $# -ge 3 ] || usage
@@ -29,6 +35,7 @@ kind=$1 package=$2
 case $kind in
 source) dest=$3 && shift 3 ;;
 deb) [ $# -eq 4 ] || usage && arch=$3 dest=$4 ;;
+depends) [ $# -eq 3 ] || usage && arch=$3 dest= ;;
 *) usage ;;
 esac
 
@@ -36,7 +43,7 @@ apt=$(mktemp -d)
 trap 'rm -rf "$apt"' EXIT
 mkdir -p "$apt/parts" "$apt/lists/partial" "$apt/download"
 type=deb
-[ "$kind" = deb ] || type=deb-src
+[ "$kind" != source ] || type=deb-src
 for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
   [ -f "$file" ] || continue
   sed -n "s/^deb /$type /p" "$file" >>"$apt/parts/machine.list"
@@ -50,7 +57,7 @@ options=(-qq -o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt/pa
 [ "$kind" = source ] || options+=(-o "APT::Architectures::=$arch" -o Dir::State::status=/dev/null)
 
 apt-get "${options[@]}" update >&2
-mkdir -p "$dest"
+[ -z "$dest" ] || mkdir -p "$dest"
 cd "$apt/download"
 if [ "$kind" = source ]; then
   apt-get "${options[@]}" source --download-only "$package" >&2
@@ -58,5 +65,11 @@ if [ "$kind" = source ]; then
   tar -xf "$tarball" -C "$dest" --strip-components=1 --wildcards "$@"
 else
   apt-get "${options[@]}" download "$package:$arch" >&2
-  dpkg-deb -x "${package}"_*_"$arch".deb "$dest"
+  # An architecture-independent package comes as PACKAGE_VERSION_all.deb.
+  deb=$(ls "${package}"_*.deb)
+  if [ "$kind" = depends ]; then
+    dpkg-deb -f "$deb" Depends
+  else
+    dpkg-deb -x "$deb" "$dest"
+  fi
 fi
