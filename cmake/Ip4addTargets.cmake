@@ -14,8 +14,23 @@ if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
   cmake_minimum_required(VERSION 3.25) # a project has set the policies otherwise
 endif()
 
-set(_IP4ADD_TARGET_FIELDS TRIPLET FLOAT LIBC QEMU_CPU RELEASE)
+set(_IP4ADD_TARGET_FIELDS TRIPLET FLOAT LIBC QEMU_CPU RELEASE BOOT)
 set(_IP4ADD_TARGET_LISTS CPU LINK MAX_BYTES CLAIMS NOT_ON)
+
+function(ip4add_guest name)
+  cmake_parse_arguments(PARSE_ARGV 1 row "" "MACHINE;CPU" "KERNEL")
+  list(GET row_KERNEL 0 kind)
+  list(LENGTH row_KERNEL words)
+  if(row_UNPARSED_ARGUMENTS OR NOT row_MACHINE OR NOT row_CPU
+     OR NOT (kind STREQUAL "debian" AND words EQUAL 3 OR row_KERNEL STREQUAL "malta"))
+    message(FATAL_ERROR "guest ${name}: needs MACHINE, CPU and KERNEL debian PACKAGE ARCH "
+      "or KERNEL malta")
+  endif()
+  set_property(GLOBAL APPEND PROPERTY IP4ADD_GUESTS ${name})
+  foreach(field IN ITEMS MACHINE CPU KERNEL)
+    set_property(GLOBAL PROPERTY IP4ADD_GUEST_${name}_${field} "${row_${field}}")
+  endforeach()
+endfunction()
 
 # A row with several linkages is a target for each: NAME for the first,
 # NAME-LINKAGE for the others; a release file for each, RELEASE-LINKAGE.
@@ -38,6 +53,10 @@ function(ip4add_target name)
   if(NOT row_FLOAT MATCHES "^(hard|soft)$" OR NOT links EQUAL ceilings)
     message(FATAL_ERROR "target ${name}: FLOAT is hard or soft; MAX_BYTES gives the stripped "
       "size ceiling of each LINK (dynamic, static)")
+  endif()
+  get_property(guests GLOBAL PROPERTY IP4ADD_GUESTS)
+  if(row_BOOT AND NOT row_BOOT IN_LIST guests)
+    message(FATAL_ERROR "target ${name}: no ip4add_guest row named ${row_BOOT} above it")
   endif()
   if(row_RELEASE AND NOT row_CLAIMS)
     message(FATAL_ERROR "target ${name}: a RELEASE file CLAIMS the CPUs it is run on")
@@ -156,6 +175,31 @@ function(ip4add_target_facts name prefix)
     # from the sysroot (-L), which the host has no copy of.
     set(emulator qemu-${qemu_arch})
   endif()
+  # The booted guest: qemu-system for the architecture, the board's serial
+  # console, and how build-kernel.sh provides its kernel.
+  set(boot_qemu "")
+  set(boot_args "")
+  set(boot_kernel "")
+  if(BOOT)
+    get_property(machine GLOBAL PROPERTY IP4ADD_GUEST_${BOOT}_MACHINE)
+    get_property(guest_cpu GLOBAL PROPERTY IP4ADD_GUEST_${BOOT}_CPU)
+    get_property(kernel GLOBAL PROPERTY IP4ADD_GUEST_${BOOT}_KERNEL)
+    set(boot_qemu qemu-system-${qemu_arch})
+    set(console ttyAMA0) # the PL011 of the virt boards
+    if(machine STREQUAL "malta")
+      set(console ttyS0)
+      list(APPEND boot_args -vga none) # nor its VGA BIOS, which Debian's qemu may lack
+    endif()
+    list(PREPEND boot_args -M ${machine} -cpu ${guest_cpu} -m 256 -nographic -no-reboot
+         -nic none -append "console=${console} panic=1 loglevel=1")
+    if(kernel STREQUAL "malta")
+      set(boot_kernel --malta ${TRIPLET})
+    else()
+      list(GET kernel 1 package)
+      list(GET kernel 2 debian_arch)
+      set(boot_kernel --debian ${package} --arch ${debian_arch})
+    endif()
+  endif()
   # GoogleTest needs a C++ runtime: only Debian's glibc targets have one.
   set(gtest OFF)
   if(LIBC STREQUAL "glibc")
@@ -175,6 +219,9 @@ function(ip4add_target_facts name prefix)
   set(${prefix}_ROW ${ROW} PARENT_SCOPE)
   set(${prefix}_EMULATOR "${emulator}" PARENT_SCOPE)
   set(${prefix}_GTEST ${gtest} PARENT_SCOPE)
+  set(${prefix}_BOOT_QEMU "${boot_qemu}" PARENT_SCOPE)
+  set(${prefix}_BOOT_ARGS "${boot_args}" PARENT_SCOPE)
+  set(${prefix}_BOOT_KERNEL "${boot_kernel}" PARENT_SCOPE)
 endfunction()
 
 function(_ip4add_json_string value out)
@@ -194,11 +241,12 @@ if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
     _ip4add_json_string("${name}" row)
     string(PREPEND row "{\"NAME\": ")
     foreach(fact IN ITEMS ROW TRIPLET FLOAT LIBC LINK QEMU_CPU RELEASE ARCH QEMU STATIC
-                          MAX_STRIPPED_BYTES GTEST)
+                          MAX_STRIPPED_BYTES GTEST BOOT BOOT_QEMU)
       _ip4add_json_string("${t_${fact}}" value)
       string(APPEND row ", \"${fact}\": ${value}")
     endforeach()
-    foreach(fact IN ITEMS CPU_FLAGS ELF_HEADER ALLOWED_LIBS EMULATOR CLAIMS NOT_ON) # lists
+    foreach(fact IN ITEMS CPU_FLAGS ELF_HEADER ALLOWED_LIBS EMULATOR CLAIMS NOT_ON BOOT_ARGS
+                          BOOT_KERNEL) # lists
       set(items "")
       foreach(item IN LISTS t_${fact})
         _ip4add_json_string("${item}" value)

@@ -24,9 +24,26 @@
 #                                       cores the file is for: the release
 #                                       runs it on each, and the README
 #                                       lists what passed
-#     [NOT_ON model...])                models it must die on (no FPU, an
+#     [NOT_ON model...]                 models it must die on (no FPU, an
 #                                       older instruction set)
+#     [BOOT guest])                     the booted guest (below) on which
+#                                       the suite runs again, on a kernel
+#                                       of the router's CPU
 #
+# The booted guests: a board that qemu-system emulates and a Linux kernel for
+# it, one row each, before the targets that name them. A row:
+#
+#   ip4add_guest(NAME
+#     MACHINE board CPU model           qemu-system's -M and -cpu
+#     KERNEL debian PACKAGE ARCH        Debian's kernel: the meta-package and
+#                                       its Debian architecture
+#     KERNEL malta)                     a minimal Malta kernel, built from
+#                                       Debian's linux-source-6.1 for the
+#                                       target's triplet
+ip4add_guest(malta-le MACHINE malta CPU 24Kc KERNEL debian linux-image-4kc-malta mipsel)
+ip4add_guest(malta-be MACHINE malta CPU 24Kc KERNEL malta)
+ip4add_guest(armmp MACHINE virt CPU cortex-a7 KERNEL debian linux-image-armmp armhf)
+
 # The order of the rows is the order of the release tables: where two files
 # run on a core, the one listed first is the one to take.
 ip4add_target(x86_64-musl TRIPLET x86_64-linux-gnu LIBC musl LINK static dynamic
@@ -39,18 +56,18 @@ ip4add_target(aarch64-musl TRIPLET aarch64-linux-gnu LIBC musl LINK static dynam
   CLAIMS cortex-a35 cortex-a53 cortex-a57 cortex-a72 cortex-a76 neoverse-n1)
 ip4add_target(armv7-musl TRIPLET arm-linux-gnueabihf
   CPU -march=armv7-a -mfpu=vfpv3-d16 -mfloat-abi=hard LIBC musl LINK static dynamic
-  MAX_BYTES 50688 5376 QEMU_CPU cortex-a7 RELEASE armv7-musl
+  MAX_BYTES 50688 5376 QEMU_CPU cortex-a7 BOOT armmp RELEASE armv7-musl
   CLAIMS cortex-a7 cortex-a7,neon=off cortex-a8 cortex-a9 cortex-a9,neon=off cortex-a15
   NOT_ON cortex-a9,vfp=off cortex-a7,vfp=off,neon=off arm1176 arm926)
 ip4add_target(arm-musl-sf TRIPLET arm-linux-gnueabi CPU -march=armv5te FLOAT soft LIBC musl
-  LINK static dynamic MAX_BYTES 71168 9472 QEMU_CPU arm926 RELEASE arm-musl-sf
+  LINK static dynamic MAX_BYTES 71168 9472 QEMU_CPU arm926 BOOT armmp RELEASE arm-musl-sf
   CLAIMS arm926 arm946 pxa270 arm1136 arm1176 arm11mpcore cortex-a7,vfp=off,neon=off
          cortex-a7 cortex-a8 cortex-a9,vfp=off cortex-a9 cortex-a15)
 ip4add_target(mips-musl-sf TRIPLET mips-linux-gnu CPU -march=mips32 FLOAT soft LIBC musl
-  LINK static dynamic MAX_BYTES 88832 6912 QEMU_CPU 4Kc RELEASE mips-musl-sf
+  LINK static dynamic MAX_BYTES 88832 6912 QEMU_CPU 4Kc BOOT malta-be RELEASE mips-musl-sf
   CLAIMS 4Kc 4KEcR1 4KEc 24Kc 24KEc 24Kf 34Kf 74Kf M14Kc)
 ip4add_target(mipsel-musl-sf TRIPLET mipsel-linux-gnu CPU -march=mips32 FLOAT soft LIBC musl
-  LINK static dynamic MAX_BYTES 88832 6912 QEMU_CPU 4Kc RELEASE mipsel-musl-sf
+  LINK static dynamic MAX_BYTES 88832 6912 QEMU_CPU 4Kc BOOT malta-le RELEASE mipsel-musl-sf
   CLAIMS 4Kc 4KEcR1 4KEc 24Kc 24KEc 24Kf 34Kf 74Kf M14Kc)
 ip4add_target(mips64-musl-sf TRIPLET mips64-linux-gnuabi64 CPU -march=mips64r2 FLOAT soft
   LIBC musl LINK static dynamic MAX_BYTES 89600 7680 QEMU_CPU 5KEc RELEASE mips64-musl-sf
@@ -65,8 +82,8 @@ ip4add_target(riscv64-musl TRIPLET riscv64-linux-gnu CPU -march=rv64gc -mabi=lp6
   LINK static dynamic MAX_BYTES 63744 6144 QEMU_CPU rv64 RELEASE riscv64-musl
   CLAIMS rv64 sifive-u54)
 ip4add_target(mips-uclibc TRIPLET mips-linux-gnu CPU -march=mips32r2 FLOAT soft LIBC uclibc
-  LINK dynamic static MAX_BYTES 6912 87808 QEMU_CPU 24Kc)
+  LINK dynamic static MAX_BYTES 6912 87808 QEMU_CPU 24Kc BOOT malta-be)
 ip4add_target(mipsel-uclibc TRIPLET mipsel-linux-gnu CPU -march=mips32r2 FLOAT soft
-  LIBC uclibc LINK dynamic static MAX_BYTES 6912 87808 QEMU_CPU 24Kc)
+  LIBC uclibc LINK dynamic static MAX_BYTES 6912 87808 QEMU_CPU 24Kc BOOT malta-le)
 ip4add_target(mips-glibc TRIPLET mips-linux-gnu CPU -march=mips32r2 LIBC glibc MAX_BYTES 5888
   QEMU_CPU 24Kf)

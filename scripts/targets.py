@@ -39,6 +39,17 @@ def emulator(row):
     return " ".join(row["EMULATOR"]) or "the host itself"
 
 
+def booted(row):
+    """The booted guest: qemu-system's board and CPU, and the kernel's origin."""
+    if not row["BOOT"]:
+        return ""
+    args = row["BOOT_ARGS"]
+    machine, cpu = args[args.index("-M") + 1], args[args.index("-cpu") + 1]
+    kernel = row["BOOT_KERNEL"]
+    origin = f"Debian's `{kernel[1]}`" if kernel[0] == "--debian" else "a minimal Malta kernel"
+    return f"`{row['BOOT_QEMU']} -M {machine} -cpu {cpu}`, {origin}"
+
+
 def description(row):
     float_abi = "soft-float" if row["FLOAT"] == "soft" else "hard-float"
     cpu = " ".join([row["TRIPLET"]] + row["CPU_FLAGS"])
@@ -78,7 +89,7 @@ def presets_text(current, targets):
 
 def readme_table(targets):
     lines = ["| Preset | Compiler and CPU flags | Float | C library | Linkage | Tests run under "
-             "| Release file |", "|---|---|---|---|---|---|---|"]
+             "| And booted on | Release file |", "|---|---|---|---|---|---|---|---|"]
     for row in targets:
         flags = " ".join(row["CPU_FLAGS"])
         compiler = f"`{row['TRIPLET']}`" + (f" `{flags}`" if flags else "")
@@ -86,7 +97,7 @@ def readme_table(targets):
                      f"{LIBC_NAMES[row['LIBC']]} | "
                      f"{'static' if row['STATIC'] == 'ON' else 'dynamic'} | "
                      f"{'`' + emulator(row) + '`' if row['EMULATOR'] else emulator(row)} | "
-                     f"{row['RELEASE'] or ''} |")
+                     f"{booted(row)} | {row['RELEASE'] or ''} |")
     return "\n".join(lines) + "\n"
 
 

@@ -3,6 +3,7 @@
 and exit status exactly.
 
 usage: run_case.py TABLE NAME -- [EMULATOR...] BINARY
+       run_case.py TABLE NAME --recorded RESULTS
        run_case.py --list TABLE
 
 Row fields are tab-separated: name, status, stdout, stderr, then the whole
@@ -12,6 +13,9 @@ empty text. A stdout field of ">&-" runs the tool with standard output
 closed, ">pty-hangup" with it on a pseudo-terminal whose other end is
 already closed (a hung-up terminal: writes fail only once the line is
 flushed), and ">PATH" with it sent to PATH; stdout is then not compared.
+
+--recorded judges the row's run in a booted guest, as run_guest.py
+recorded it, instead of running the tool here.
 
 --list checks every row and prints the names, one per line: a row that is
 malformed is refused, never dropped.
@@ -23,6 +27,7 @@ rows with other names are skipped there.
 """
 import atexit
 import ctypes
+import json
 import os
 import re
 import shutil
@@ -140,14 +145,22 @@ def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--list":
         print("\n".join(fields[0] for fields in rows(sys.argv[2])))
         return
-    if len(sys.argv) < 5 or sys.argv[3] != "--":
+    if len(sys.argv) < 5 or sys.argv[3] not in ("--", "--recorded"):
         sys.exit(__doc__)
     table, name, command = sys.argv[1], sys.argv[2], sys.argv[4:]
     fields = find_row(table, name)
     status, stdout_field, stderr_field = int(fields[1]), fields[2], fields[3]
     argv = [b"" if arg == "''" else unescape(arg) for arg in fields[4:]]
 
-    result = run(command, argv, stdout_field)
+    if sys.argv[3] == "--recorded":
+        with open(command[0], encoding="utf-8") as results:
+            recorded = json.load(results)["cases"].get(name)
+        if recorded is None:
+            sys.exit(f"{name}: did not run in the guest")
+        result = subprocess.CompletedProcess(argv, recorded[0], bytes.fromhex(recorded[1]),
+                                             bytes.fromhex(recorded[2]))
+    else:
+        result = run(command, argv, stdout_field)
     checks = [("status", status, result.returncode),
               ("stderr", unescape(stderr_field), result.stderr)]
     if not stdout_field.startswith(">"):
