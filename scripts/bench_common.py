@@ -47,13 +47,13 @@ def build(preset, *targets):
     return os.path.join(ROOT, "build", preset)
 
 
-def plugin():
-    """The counting plugin, built against the plugin header of Debian's qemu
-    (its source package), cached by the plugin's own hash."""
-    source = os.path.join(ROOT, "bench/insn_count.c")
+def plugin(name="insn_count"):
+    """A counting plugin (bench/NAME.c), built against the plugin header of
+    Debian's qemu (its source package), cached by the plugin's own hash."""
+    source = os.path.join(ROOT, f"bench/{name}.c")
     with open(source, "rb") as text:
         key = hashlib.sha256(text.read()).hexdigest()[:12]
-    built = os.path.join(CACHE, f"insn_count-{key}.so")
+    built = os.path.join(CACHE, f"{name}-{key}.so")
     if not os.path.exists(built):
         os.makedirs(CACHE, exist_ok=True)
         with tempfile.TemporaryDirectory() as scratch:
