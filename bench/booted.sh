@@ -10,15 +10,9 @@ mount -t proc proc /proc
 mkdir -p /tmp
 read -r calls </calls
 
-# The same shift as a function of the router's own shell (bench/ip4add.sh).
-shift_ip() {
-  rest=$2
-  a=${rest%%.*}; rest=${rest#*.}
-  b=${rest%%.*}; rest=${rest#*.}
-  c=${rest%%.*}; d=${rest#*.}
-  v=$(( ((a << 24) + (b << 16) + (c << 8) + d + $1) & 0xFFFFFFFF ))
-  echo "$((v >> 24 & 255)).$((v >> 16 & 255)).$((v >> 8 & 255)).$((v & 255))"
-}
+# The same shift as a function of the router's own shell, ip4add: the one
+# of bench/ip4add.sh. The files under test are called by their paths.
+. /function.sh
 
 # NAME COMMAND...: COMMAND run $calls times with its output appended to a
 # file, then captured with $(...), each loop between two marks.
@@ -50,7 +44,7 @@ loop noop noop
 for file in /bin/ip4add-*; do
   loop "${file#/bin/}" "$file" 5 10.0.0.1
 done
-loop function shift_ip 5 10.0.0.1
+loop function ip4add 5 10.0.0.1
 
 # Page faults of one call each: what the kernel does for a file's pages.
 for file in noop /bin/ip4add-*; do

@@ -27,10 +27,10 @@ import tempfile
 
 import readme
 import targets
-from bench_common import ROOT, build, plugin, require_packages
+from bench_common import ROOT, build, emulator_command, plugin, require_packages
 
 sys.path.insert(0, os.path.join(ROOT, "tests"))
-import run_guest  # noqa: E402  (the loader and libraries of a dynamic file)
+import run_guest  # noqa: E402  (the guest's applets; a dynamic file's loader and libraries)
 
 CALLS = 1000
 QUICK_CALLS = 100
@@ -38,20 +38,12 @@ QUICK_CALLS = 100
 KERNEL_START = {"mips": 0x80000000, "mipsel": 0x80000000, "arm": 0xC0000000,
                 "aarch64": 0xFFFF000000000000}
 MARKER = {"mips": "34001234", "mipsel": "34120034", "arm": "0cc00ce0", "aarch64": "8c010c8a"}
-APPLETS = ["sh", "mount", "mkdir", "poweroff", "uname", "time"]
 POOL = 65536  # a /16: the script that shifts through a whole pool
 # A usual router core of the architecture and its usual clock, for an
 # estimate of seconds: 24Kc SoCs (AR9331, MT7628) run at 400–580 MHz,
 # Cortex-A7 ones (IPQ4018) at 717 MHz, Cortex-A53 ones (MT7622) at 1.35 GHz.
 CORE = {"mips": ("24Kc", 400), "mipsel": ("24Kc", 400), "arm": ("Cortex-A7", 717),
         "aarch64": ("Cortex-A53", 1350)}
-
-
-def sysroot_of(build_dir):
-    """The sysroot the build used: its emulator's -L."""
-    with open(os.path.join(build_dir, "emulator.txt"), encoding="utf-8") as text:
-        emulator = text.read().strip().split(";")
-    return emulator[emulator.index("-L") + 1]
 
 
 def guests():
@@ -74,7 +66,12 @@ def measure(row, calls, count_plugin):
                     "-DBUILD_TESTING=OFF"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", malloc_dir, "--target", "ip4add"], cwd=ROOT, check=True,
                    stdout=subprocess.DEVNULL)
-    sysroot = sysroot_of(static_dir)
+    emulator = emulator_command(static_dir)
+    sysroot = emulator[emulator.index("-L") + 1]
+    # The peer, as the qemu-user bench runs it: bench/ip4add.sh's function,
+    # without the script's own call.
+    with open(os.path.join(ROOT, "bench/ip4add.sh"), encoding="utf-8") as text:
+        function = text.read().replace('ip4add "$@"\n', "")
     kernel = subprocess.run(["bash", "sysroot/build-kernel.sh"] + row["BOOT_KERNEL"], cwd=ROOT,
                             check=True, capture_output=True, text=True).stdout.strip()
     with tempfile.TemporaryDirectory() as work:
@@ -86,8 +83,8 @@ def measure(row, calls, count_plugin):
                    f"bin/mark={mark}", f"bin/noop={static_dir}/ip4add_floor",
                    f"bin/ip4add-static={static_dir}/ip4add", f"bin/ip4add-dynamic={dynamic}",
                    f"bin/ip4add-static-malloc={malloc_dir}/ip4add",
-                   f"calls=@{calls}\n", "dev/", "proc/", "tmp/"]
-        members += [f"bin/{applet}->busybox" for applet in APPLETS]
+                   f"calls=@{calls}\n", f"function.sh=@{function}", "dev/", "proc/", "tmp/"]
+        members += [f"bin/{applet}->busybox" for applet in run_guest.APPLETS]
         members += [f"{path.lstrip('/')}={source}"
                     for path, source in run_guest.runtime_files(dynamic, sysroot).items()]
         image = os.path.join(work, "initramfs.cpio")

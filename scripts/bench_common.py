@@ -47,6 +47,12 @@ def build(preset, *targets):
     return os.path.join(ROOT, "build", preset)
 
 
+def emulator_command(build_dir):
+    """The build's own emulator command: its row's, with its sysroot (-L)."""
+    with open(os.path.join(build_dir, "emulator.txt"), encoding="utf-8") as text:
+        return text.read().strip().split(";")
+
+
 def plugin(name="insn_count"):
     """A counting plugin (bench/NAME.c), built against the plugin header of
     Debian's qemu (its source package), cached by the plugin's own hash."""

@@ -30,7 +30,8 @@ import tempfile
 
 import readme
 import targets
-from bench_common import ARGS, EXPECTED, ROOT, build, output, plugin, require_packages
+from bench_common import (ARGS, EXPECTED, ROOT, build, emulator_command, output, plugin,
+                          require_packages)
 
 # GCC's names for them carry a float mode: __muldf3, __fixdfsi, __floatunsidf.
 SOFT_FLOAT_HELPER = re.compile(r"__[a-z]+(sf|df)[a-z]*\d?$")
@@ -40,10 +41,7 @@ ASH_CALLS = 100  # calls of the ash function in the loop that prices one call
 
 def build_target(preset):
     build_dir = build(preset, "ip4add", "ip4add_floor")
-    # The build's own emulator command: the row's, with its sysroot.
-    with open(os.path.join(build_dir, "emulator.txt"), encoding="utf-8") as text:
-        emulator = text.read().strip().split(";")
-    return build_dir, emulator
+    return build_dir, emulator_command(build_dir)
 
 
 def own_functions(build_dir, nm):

@@ -43,12 +43,18 @@ Header *header_of(void *block) {
     return reinterpret_cast<Header *>(static_cast<unsigned char *>(block) - HEADER);
 }
 
+// What a block of `size` bytes takes, header included, keeping the next
+// one aligned.
+size_t block_bytes(size_t size) {
+    return HEADER + ((size + ALIGN - 1) & ~(ALIGN - 1));
+}
+
 void *allocate(size_t size) {
     if (size > SIZE_MAX - HEADER - ALIGN) {
         errno = ENOMEM;
         return nullptr;
     }
-    size_t need = HEADER + ((size + ALIGN - 1) & ~(ALIGN - 1));
+    size_t need = block_bytes(size);
     unsigned char *start;
     size_t mapped = 0;
     if (need <= ARENA_BYTES - arena_used) {
@@ -87,7 +93,7 @@ void free(void *block) {
         return;
     }
     unsigned char *start = reinterpret_cast<unsigned char *>(header);
-    size_t need = HEADER + ((header->size + ALIGN - 1) & ~(ALIGN - 1));
+    size_t need = block_bytes(header->size);
     if (start + need == arena + arena_used) // the last block: give it back
         arena_used -= need;
     if (--arena_blocks == 0)

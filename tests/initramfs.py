@@ -35,15 +35,15 @@ def main():
         for end in range(1, len(parts) + 1):
             entries.setdefault("/".join(parts[:end]), (0o040755, b""))
 
-    for spec in sys.argv[2:]:
-        if "->" in spec:
-            path, dest = spec.split("->", 1)
+    for item in sys.argv[2:]:
+        if "->" in item:
+            path, dest = item.split("->", 1)
             add_folders(path)
             entries[path] = (0o120777, dest.encode())
-        elif spec.endswith("/"):
-            add_folders(spec.rstrip("/") + "/x")
-        elif "=" in spec:
-            path, source = spec.split("=", 1)
+        elif item.endswith("/"):
+            add_folders(item.rstrip("/") + "/x")
+        elif "=" in item:
+            path, source = item.split("=", 1)
             add_folders(path)
             if source.startswith("@"):
                 text = source[1:].encode()
@@ -54,7 +54,7 @@ def main():
                 executable = os.stat(source).st_mode & 0o111
                 entries[path] = (0o100755 if executable else 0o100644, data)
         else:
-            sys.exit(f"initramfs: cannot read member {spec!r}")
+            sys.exit(f"initramfs: cannot read member {item!r}")
 
     archive = b""
     for number, path in enumerate(sorted(entries), 1):
