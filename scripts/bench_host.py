@@ -7,9 +7,9 @@ usage: python3 scripts/bench_host.py [--quick]
 /bin/true, the dynamic and static builds, a dash function and python3's
 ipaddress: instructions per whole run counted with callgrind
 (deterministic, in a clean environment), runs timed with hyperfine, peak
-RSS taken with /usr/bin/time. Writes the README's table and the chart
-bench/ratios.png; --quick counts instructions only and writes nothing (CI's
-guard against rot). Needs the packages of the README's bench-install block.
+RSS taken with /usr/bin/time. Writes its table in doc/performance.md and
+the chart bench/ratios.png; --quick counts instructions only and writes
+nothing (CI's guard against rot). Needs the packages of the README's bench-install block.
 
 What the figures are held against (by people, not by a test): a dynamic run
 within 1.9x the instructions of /bin/true, a static one within 1.25x, and

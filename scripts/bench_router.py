@@ -15,8 +15,8 @@ soft-float helpers; and the same shift as a function in the router's shell,
 BusyBox ash from the sysroot, counted the same way. The plugin is built
 against the plugin header of Debian's qemu source package.
 
-Writes the README's table and the chart bench/target.png; --quick prints
-the counts only. Needs the packages of the README's bench-install and
+Writes its table in doc/performance.md and the chart bench/target.png;
+--quick prints the counts only. Needs the packages of the README's bench-install and
 cross-install blocks.
 """
 import contextlib

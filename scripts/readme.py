@@ -1,31 +1,40 @@
 #!/usr/bin/env python3
-"""The README's marked parts, read and written in one place.
+"""The marked parts of the documents (README.md and doc/*.md), read and
+written in one place.
 
-usage: readme.py block NAME...     the commands of the blocks marked NAME
+usage: readme.py block NAME...     the commands of the README's blocks NAME
        readme.py packages NAME...  the Debian packages that the apt-get
                                    lines of those blocks install
 
-A block marked <!-- readme: NAME --> is the ```sh block after the marker:
-commands a user copies, which CI runs as written (the package lists stand
-there once; CI and the benchmark read them from there). A section is the
-text between <!-- NAME:begin --> and <!-- NAME:end -->, written by the
-scripts that measure or derive it (release, benchmark, targets), never
+A block marked <!-- readme: NAME --> is the ```sh block after the marker
+in the README: commands a user copies, which CI runs as written (the
+package lists stand there once; CI and the benchmarks read them from
+there). A section is the text between <!-- NAME:begin --> and
+<!-- NAME:end -->, in whichever one document holds it, written by the
+script that measures or derives it (release, benchmarks, targets), never
 typed.
 """
+import glob
 import os
 import re
 import sys
 
-README = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "README.md")
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+README = os.path.join(ROOT, "README.md")
 
 
-def _text():
-    with open(README, encoding="utf-8") as readme:
-        return readme.read()
+def documents():
+    return [README] + sorted(glob.glob(os.path.join(ROOT, "doc", "*.md")))
+
+
+def _text(path):
+    with open(path, encoding="utf-8") as document:
+        return document.read()
 
 
 def block(name):
-    match = re.search(r"<!-- readme: %s -->\s*```sh\n(.*?)```" % re.escape(name), _text(), re.S)
+    match = re.search(r"<!-- readme: %s -->\s*```sh\n(.*?)```" % re.escape(name), _text(README),
+                      re.S)
     if not match:
         sys.exit(f"README.md has no block marked <!-- readme: {name} -->")
     return match.group(1).strip()
@@ -43,24 +52,38 @@ def _markers(name):
     return f"<!-- {name}:begin -->", f"<!-- {name}:end -->"
 
 
-def section(name):
-    """The text between the markers of section NAME; exits if they lack."""
+def home(name):
+    """The one document that holds section NAME; exits unless exactly one
+    does, so that a table cannot stand in two places."""
     begin, end = _markers(name)
-    text = _text()
+    holders = [path for path in documents() if begin in _text(path) or end in _text(path)]
+    if len(holders) != 1:
+        where = ", ".join(os.path.relpath(path, ROOT) for path in holders) or "no document"
+        sys.exit(f"section {name}: its markers {begin} {end} must stand in one document, "
+                 f"not in {where}")
+    return holders[0]
+
+
+def section(name):
+    """The text between the markers of section NAME."""
+    path = home(name)
+    begin, end = _markers(name)
+    text = _text(path)
     start, stop = text.find(begin), text.find(end)
-    if start < 0 or stop < 0:
-        sys.exit(f"README.md lacks the markers {begin} {end}")
+    if start < 0 or stop < start:
+        sys.exit(f"{os.path.relpath(path, ROOT)} lacks one of the markers {begin} {end}")
     return text[start + len(begin) + 1:stop]
 
 
 def replace_section(name, new):
-    """Puts NEW between the markers of section NAME."""
-    section(name)  # the markers must be there
+    """Puts NEW between the markers of section NAME, in its document."""
+    section(name)  # the markers must be there, once
+    path = home(name)
     begin, end = _markers(name)
-    text = _text()
+    text = _text(path)
     start, stop = text.find(begin), text.find(end)
-    with open(README, "w", encoding="utf-8") as readme:
-        readme.write(text[:start + len(begin)] + "\n" + new + text[stop:])
+    with open(path, "w", encoding="utf-8") as document:
+        document.write(text[:start + len(begin)] + "\n" + new + text[stop:])
 
 
 def main():

@@ -8,8 +8,8 @@ As a module: rows() gives every row with its derived facts, as CMake's
 cmake/Ip4addTargets.cmake derives them (CMake reads the table; this asks it).
 
 As a script: rewrites the target presets of CMakePresets.json (a configure,
-build, test and workflow preset per row, one line each) and the README's
-table of targets. With --check it writes nothing and fails when either is
+build, test and workflow preset per row, one line each) and the table of
+targets in doc/targets.md. With --check it writes nothing and fails when either is
 not what the table gives (CI runs it; so does the host's test suite).
 """
 import json
@@ -87,7 +87,7 @@ def presets_text(current, targets):
     return "\n".join(out) + "\n}\n"
 
 
-def readme_table(targets):
+def targets_table(targets):
     lines = ["| Preset | Compiler and CPU flags | Float | C library | Linkage | Tests run under "
              "| And booted on | Release file |", "|---|---|---|---|---|---|---|---|"]
     for row in targets:
@@ -109,17 +109,17 @@ def main():
     with open(PRESETS, encoding="utf-8") as text:
         old_presets = text.read()
     new_presets = presets_text(json.loads(old_presets), targets)
-    table = readme_table(targets)
+    table = targets_table(targets)
     if check:
         stale = []
         if new_presets != old_presets:
             stale.append("CMakePresets.json")
         if readme.section("targets") != table:
-            stale.append("README.md's table of targets")
+            stale.append(f"the table of targets in {os.path.relpath(readme.home('targets'), ROOT)}")
         if stale:
             sys.exit(f"targets: {' and '.join(stale)} differ from cmake/targets.cmake: "
                      "run python3 scripts/targets.py")
-        print(f"targets: {len(targets)} rows; CMakePresets.json and README.md agree")
+        print(f"targets: {len(targets)} rows; CMakePresets.json and the table of targets agree")
         return
     with open(PRESETS, "w", encoding="utf-8") as text:
         text.write(new_presets)
