@@ -15,8 +15,8 @@ an empty loop, the empty program (bench/floor.cpp, built static by the same
 preset), ip4add static and dynamic, and the same shift as a BusyBox ash
 function; then one call of each under BusyBox time -v for its page faults.
 
-Writes the README's table; --quick runs 100 calls a loop and prints the
-counts only. Needs the packages of the README's bench-install and
+Writes its table in doc/performance.md; --quick runs 100 calls a loop and prints the
+counts only. Needs the packages of the README's tools-install and
 cross-install blocks.
 """
 import os
@@ -28,9 +28,6 @@ import tempfile
 import readme
 import targets
 from bench_common import ROOT, build, emulator_command, plugin, require_packages
-
-sys.path.insert(0, os.path.join(ROOT, "tests"))
-import run_guest  # noqa: E402  (the guest's applets; a dynamic file's loader and libraries)
 
 CALLS = 1000
 QUICK_CALLS = 100
@@ -79,17 +76,15 @@ def measure(row, calls, count_plugin):
         subprocess.run([f"{row['TRIPLET']}-gcc", "-nostdlib", "-static", "-o", mark,
                         os.path.join(ROOT, "bench/mark.S")], check=True)
         dynamic = os.path.join(dynamic_dir, "ip4add")
-        members = [f"init={ROOT}/bench/booted.sh", f"bin/busybox={sysroot}/bin/busybox",
-                   f"bin/mark={mark}", f"bin/noop={static_dir}/ip4add_floor",
+        members = [f"init={ROOT}/bench/booted.sh", f"bin/mark={mark}",
+                   f"bin/noop={static_dir}/ip4add_floor",
                    f"bin/ip4add-static={static_dir}/ip4add", f"bin/ip4add-dynamic={dynamic}",
                    f"bin/ip4add-static-malloc={malloc_dir}/ip4add",
-                   f"calls=@{calls}\n", f"function.sh=@{function}", "dev/", "proc/", "tmp/"]
-        members += [f"bin/{applet}->busybox" for applet in run_guest.APPLETS]
-        members += [f"{path.lstrip('/')}={source}"
-                    for path, source in run_guest.runtime_files(dynamic, sysroot).items()]
+                   f"calls=@{calls}\n", f"function.sh=@{function}"]
         image = os.path.join(work, "initramfs.cpio")
-        subprocess.run([sys.executable, os.path.join(ROOT, "tests/initramfs.py"), image]
-                       + members, check=True)
+        subprocess.run([sys.executable, os.path.join(ROOT, "tests/run_guest.py"), "image", image,
+                        "--busybox", f"{sysroot}/bin/busybox", "--sysroot", sysroot] + members,
+                       check=True)
         counts = os.path.join(work, "counts")
         command = [row["BOOT_QEMU"]] + row["BOOT_ARGS"] + [
             # The real-time clock on guest time too: malta's kernel
@@ -175,7 +170,7 @@ def main():
     quick = sys.argv[1:] == ["--quick"]
     if sys.argv[1:] not in ([], ["--quick"]):
         sys.exit(__doc__)
-    require_packages("bench-install", "cross-install")
+    require_packages("tools-install", "cross-install")
     count_plugin = plugin("boot_count")
     calls = QUICK_CALLS if quick else CALLS
     results = [measure(row, calls, count_plugin) for row in guests()]

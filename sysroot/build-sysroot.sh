@@ -382,13 +382,14 @@ build_uclibc() {
 
 # ash as OpenWrt builds it: arithmetic in 64 bits, echo, printf and test
 # built in, its own glob (uClibc-ng's mangles backslashes), 64-bit file
-# offsets (musl has no others); the applets that the README's way to pick
-# and check a release file uses (uname, sha256sum -c); and what a booted
+# offsets (musl has no others); the applets that the README's router steps
+# use to pick, check and install a release file (uname, grep -o, chmod,
+# sha256sum -c, cp), as every router's BusyBox has them; and what a booted
 # guest's /init needs (mount, mkdir, cat, sleep, true, poweroff; time -v for
 # page faults).
 BUSYBOX_OPTIONS=(STATIC LFS ASH SH_IS_ASH ASH_ECHO ASH_PRINTF ASH_TEST ASH_BASH_COMPAT
   ASH_INTERNAL_GLOB FEATURE_SH_MATH FEATURE_SH_MATH_64 UNAME SHA256SUM FEATURE_MD5_SHA1_SUM_CHECK
-  MOUNT MKDIR CAT SLEEP TRUE POWEROFF TIME)
+  GREP CHMOD CP MOUNT MKDIR CAT SLEEP TRUE POWEROFF TIME)
 
 build_busybox() {
   local root=$work/sysroot

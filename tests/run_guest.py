@@ -7,6 +7,7 @@ usage: run_guest.py boot RESULTS --table TABLE --init INIT --runner RUNNER
                     [--script NAME=FILE...] [--fpu-probe FILE] [--sysroot DIR]
                     -- QEMU_SYSTEM ARGS...
        run_guest.py check RESULTS WHAT [EXPECTED]
+       run_guest.py image OUT --busybox BUSYBOX [--sysroot DIR] MEMBER...
 
 boot writes RESULTS (JSON) and fails only when the guest did not finish;
 each result is then judged by its own test: run_case.py --recorded for a
@@ -16,6 +17,11 @@ row of the case table, check for the rest:
   fpu                   the FPU emulator's counter did not move during the
                         runs, and moved for the probe
 A dynamic file takes its loader and libraries from --sysroot.
+
+image writes an initramfs for any booted run (the release's router steps,
+the booted benchmark): the MEMBERs as initramfs.py takes them, BusyBox with
+the applets a guest's /init uses, the usual mount points, and the loader and
+libraries of every dynamic file among the members from --sysroot.
 """
 import argparse
 import json
@@ -25,10 +31,11 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import run_case  # noqa: E402  (the table's own reader)
+import run_case  # the table's own reader, beside this file
 
-APPLETS = ["sh", "ash", "mount", "mkdir", "cat", "sleep", "true", "poweroff", "uname", "time"]
+APPLETS = ["sh", "ash", "mount", "mkdir", "cat", "sleep", "true", "poweroff", "uname", "time",
+           "grep", "cp", "chmod", "sha256sum"]
+FOLDERS = ["dev/", "proc/", "sys/", "tmp/"]
 
 
 def hexed(data):
@@ -79,28 +86,41 @@ def runtime_files(binary, sysroot):
     return members
 
 
+def is_elf(path):
+    with open(path, "rb") as file:
+        return file.read(4) == b"\x7fELF"
+
+
+def image(out, busybox, members, sysroot=None):
+    """Writes the initramfs OUT: MEMBERS, BusyBox and its applets, the mount
+    points, and what the dynamic files among MEMBERS need from SYSROOT."""
+    members = list(members) + [f"bin/busybox={busybox}"] + FOLDERS
+    members += [f"bin/{applet}->busybox" for applet in APPLETS]
+    libraries = {}
+    for item in members:
+        source = item.split("=", 1)[1] if "=" in item and "->" not in item else ""
+        if source and not source.startswith("@") and is_elf(source):
+            libraries.update(runtime_files(source, sysroot))
+    members += [f"{path.lstrip('/')}={source}" for path, source in libraries.items()]
+    subprocess.run([sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                 "initramfs.py"), out] + members, check=True)
+
+
 def boot(args):
     scripts = dict(item.split("=", 1) for item in args.script)
     with tempfile.TemporaryDirectory() as work:
-        image = os.path.join(work, "initramfs.cpio")
+        initramfs = os.path.join(work, "initramfs.cpio")
         cases = os.path.join(work, "cases")
         with open(cases, "w", encoding="utf-8") as file:
             file.write(case_lines(args.table, scripts))
-        members = [f"init={args.init}", f"bin/busybox={args.busybox}",
-                   f"bin/ip4add={args.tool}", f"bin/ip4add_broken_pattern={args.broken}",
-                   f"bin/ip4add_guest_run={args.runner}",
-                   f"cases={cases}", "dev/", "proc/", "sys/", "tmp/"]
-        members += [f"bin/{applet}->busybox" for applet in APPLETS]
+        members = [f"init={args.init}", f"bin/ip4add={args.tool}",
+                   f"bin/ip4add_broken_pattern={args.broken}",
+                   f"bin/ip4add_guest_run={args.runner}", f"cases={cases}"]
         members += [f"tests/{name}.sh={path}" for name, path in scripts.items()]
         if args.fpu_probe:
             members.append(f"bin/fpu_probe={args.fpu_probe}")
-        libraries = {}
-        for binary in (args.tool, args.broken, args.runner):
-            libraries.update(runtime_files(binary, args.sysroot))
-        members += [f"{path.lstrip('/')}={source}" for path, source in libraries.items()]
-        subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "initramfs.py"),
-                        image] + members, check=True)
-        command = args.qemu + ["-initrd", image]
+        image(initramfs, args.busybox, members, args.sysroot)
+        command = args.qemu + ["-initrd", initramfs]
         try:
             console = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
                                      timeout=args.timeout, check=False).stdout
@@ -170,6 +190,15 @@ def check(results_path, what, expected_path):
 def main():
     if len(sys.argv) >= 4 and sys.argv[1] == "check":
         check(sys.argv[2], sys.argv[3], sys.argv[4] if len(sys.argv) > 4 else None)
+        return
+    if len(sys.argv) >= 3 and sys.argv[1] == "image":
+        parser = argparse.ArgumentParser(usage=__doc__)
+        parser.add_argument("out")
+        parser.add_argument("--busybox", required=True)
+        parser.add_argument("--sysroot")
+        parser.add_argument("members", nargs="*")
+        args = parser.parse_intermixed_args(sys.argv[2:])
+        image(args.out, args.busybox, args.members, args.sysroot)
         return
     if "--" not in sys.argv or len(sys.argv) < 3 or sys.argv[1] != "boot":
         sys.exit(__doc__)
