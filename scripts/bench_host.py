@@ -9,7 +9,7 @@ ipaddress: instructions per whole run counted with callgrind
 (deterministic, in a clean environment), runs timed with hyperfine, peak
 RSS taken with /usr/bin/time. Writes its table in doc/performance.md and
 the chart bench/ratios.png; --quick counts instructions only and writes
-nothing (CI's guard against rot). Needs the packages of the README's bench-install block.
+nothing (CI's guard against rot). Needs the packages of the README's tools-install block.
 
 What the figures are held against (by people, not by a test): a dynamic run
 within 1.9x the instructions of /bin/true, a static one within 1.25x, and
@@ -133,7 +133,7 @@ plot "{data}" using 2:xtic(1) title "instructions (callgrind)", \\
 
 def main():
     full = "--quick" not in sys.argv[1:]
-    require_packages("bench-install")
+    require_packages("tools-install")
     for preset in ("default", "static"):
         build(preset, "ip4add")
 

@@ -16,7 +16,7 @@ BusyBox ash from the sysroot, counted the same way. The plugin is built
 against the plugin header of Debian's qemu source package.
 
 Writes its table in doc/performance.md and the chart bench/target.png;
---quick prints the counts only. Needs the packages of the README's bench-install and
+--quick prints the counts only. Needs the packages of the README's tools-install and
 cross-install blocks.
 """
 import contextlib
@@ -282,7 +282,7 @@ def bench_rows():
 
 def main():
     full = "--quick" not in sys.argv[1:]
-    require_packages("bench-install", "cross-install")
+    require_packages("tools-install", "cross-install")
     plugin_path = plugin()
     measured, shells = [], []
     with fixed_place() as place:

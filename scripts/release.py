@@ -3,7 +3,7 @@
 against the router's own musl, the tables of what each was run on, and the
 source archive.
 
-usage: python3 scripts/release.py [--dist DIR] [--no-readme]
+usage: python3 scripts/release.py [--dist DIR] [--no-docs]
 
 For every target of cmake/targets.cmake with a RELEASE name, in the table's
 order: configures and builds its preset and strips the binary into DIR
@@ -24,15 +24,19 @@ writes:
   none can;
 - uname -m to the static files to try, in order.
 
-It then checks the README's way to pick and to check a file: for every CPU
+It then checks the README's router steps: under qemu-user, for every CPU
 model, trying the static files of its uname -m in order ends at one that
-works; and BusyBox's sha256sum accepts the line of SHA256SUMS that the
-README feeds it. The source archive ip4add-VERSION.tar.gz (git archive of
-HEAD) must build and pass the host's suite unpacked in a bare folder.
-Writes SHA256SUMS, LICENSE, NOTICE (musl's copyright, which its licence
-asks to go with every copy) and RELEASE.md into DIR, and the three tables
-into the README unless --no-readme. The suites of the presets are run by
-CI, not here.
+works; and on every booted guest of the targets table, the README's pick,
+check and install blocks, run as written in the router's BusyBox ash on
+the router's kernel (tests/guest_steps.sh), keep the first file of the
+guest's uname -m line that runs there, check it by its line of SHA256SUMS,
+and install it so that ip4add 5 10.0.0.1 prints 10.0.0.6 from the PATH;
+then check and install the family's dynamic file the same way. The source
+archive ip4add-VERSION.tar.gz (git archive of HEAD) must build and pass the
+host's suite unpacked in a bare folder. Writes SHA256SUMS, LICENSE, NOTICE
+(musl's copyright, which its licence asks to go with every copy) and
+RELEASE.md into DIR, and the three tables into doc/routers.md unless
+--no-docs. The suites of the presets are run by CI, not here.
 """
 import argparse
 import hashlib
@@ -46,20 +50,13 @@ import tempfile
 import bench_common
 import openwrt
 import readme
+import recipes
 import targets
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ARGS = ["5", "10.0.0.1"]
 EXPECTED = "10.0.0.6\n"
 TIMEOUT = 60  # seconds for one emulated run: a hang is a failure, not a wait
-
-
-def version():
-    with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as text:
-        match = re.search(r"project\(ip4add\s+VERSION\s+(\S+)", text.read())
-    if not match:
-        sys.exit("release: no project(ip4add VERSION ...) in CMakeLists.txt")
-    return match.group(1)
 
 
 def run(*command, **kwargs):
@@ -200,17 +197,85 @@ def check_pick(releases, order):
     return tried
 
 
-def check_sha256sum(releases, dist):
-    """BusyBox's sha256sum (no --ignore-missing) checks one file by its
-    line of SHA256SUMS, as the README shows; the host's BusyBox is the
-    x86-64 sysroot's."""
-    busybox = next(os.path.join(release["sysroot"], "bin/busybox") for release in releases
-                   if not release["row"]["QEMU_CPU"])
-    name = releases[-1]["name"]
-    check = subprocess.run(["sh", "-c", f'grep " {name}$" SHA256SUMS | "$0" sha256sum -c -',
-                            busybox], cwd=dist, capture_output=True, text=True, check=False)
-    if check.returncode != 0 or check.stdout.strip() != f"{name}: OK":
-        sys.exit(f"release: BusyBox sha256sum -c said {check.stdout!r} {check.stderr!r}")
+STEPS = ["router-pick", "router-install"]
+
+
+def steps_script(dynamic):
+    """The README's router steps as written, each after a marker: picked
+    among the static files, then checked and installed; then checked and
+    installed again with DYNAMIC, as OpenWrt 21.02 and later take it."""
+    lines = ['echo "steps-uname $(uname -m)"']
+    for name in STEPS + ["f=" + dynamic] + STEPS[1:]:
+        lines += [name] if name.startswith("f=") else [f"echo steps-{name}", readme.block(name)]
+    return "\n".join(lines + ["echo steps-done"]) + "\n"
+
+
+def check_steps_booted(releases, order, dist):
+    """The README's router steps on every booted guest of the targets table,
+    run as written in the router's BusyBox ash on its kernel: in a folder of
+    the static files of the guest's uname -m line, the family's dynamic
+    file and SHA256SUMS, the pick step must keep the first file of the line
+    that ran on the guest's CPU, the check step accept it, and ip4add on
+    the PATH print the right line; the same for the dynamic file."""
+    by_name = {release["name"]: release for release in releases}
+    guests = {}
+    for release in releases:
+        row = release["row"]
+        if row["BOOT"] and release["static"] and row["BOOT"] not in guests:
+            guests[row["BOOT"]] = release
+    for guest, release in guests.items():
+        row = release["row"]
+        cpu = row["BOOT_ARGS"][row["BOOT_ARGS"].index("-cpu") + 1]
+        if cpu not in release["ran"]:
+            sys.exit(f"release: {release['name']} was not run on {cpu}, its guest's CPU")
+        uname = release["ran"][cpu]
+        line = order[uname]
+        # The first of the line that runs there: of this byte order, for
+        # this CPU (the other MIPS file fails at once, as on the router).
+        picked = next(name for name in line if cpu in by_name[name]["ran"]
+                      and by_name[name]["row"]["QEMU"] == row["QEMU"])
+        dynamic = next(other for other in releases
+                       if other["row"]["ROW"] == row["ROW"] and not other["static"])
+        kernel = subprocess.run(["bash", "sysroot/build-kernel.sh"] + row["BOOT_KERNEL"],
+                                cwd=ROOT, check=True, capture_output=True,
+                                text=True).stdout.strip()
+        with tempfile.TemporaryDirectory() as work:
+            steps = os.path.join(work, "steps.sh")
+            with open(steps, "w", encoding="utf-8") as text:
+                text.write(steps_script(dynamic["name"]))
+            image = os.path.join(work, "initramfs.cpio")
+            # As a user copies them to the router: without the execute bit.
+            files = []
+            for name in line + [dynamic["name"]]:
+                shutil.copyfile(by_name[name]["path"], os.path.join(work, name))
+                os.chmod(os.path.join(work, name), 0o644)
+                files.append(f"release/{name}={os.path.join(work, name)}")
+            subprocess.run([sys.executable, os.path.join(ROOT, "tests/run_guest.py"), "image",
+                            image, "--busybox", os.path.join(release["sysroot"], "bin/busybox"),
+                            "--sysroot", dynamic["sysroot"],
+                            f"init={ROOT}/tests/guest_steps.sh", f"steps.sh={steps}",
+                            f"release/SHA256SUMS={os.path.join(dist, 'SHA256SUMS')}"] + files,
+                           check=True)
+            command = [row["BOOT_QEMU"]] + row["BOOT_ARGS"] + ["-kernel", kernel,
+                                                                "-initrd", image]
+            try:
+                console = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
+                                         text=True, errors="replace", timeout=300,
+                                         check=False).stdout
+            except subprocess.TimeoutExpired:
+                sys.exit(f"release: the {guest} guest did not power off within 300 s")
+        lines = console.replace("\r", "").splitlines()
+        start = next((i for i, text in enumerate(lines) if text.startswith("steps-uname")), None)
+        want = [f"steps-uname {uname}", "steps-router-pick", picked,
+                "steps-router-install", f"{picked}: OK", EXPECTED.strip(),
+                "steps-router-install", f"{dynamic['name']}: OK", EXPECTED.strip(),
+                "steps-done", "steps-status 0"]
+        got = lines[start:start + len(want)] if start is not None else lines[-20:]
+        if got != want:
+            sys.exit(f"release: the README's router steps on the booted {guest} guest printed\n"
+                     + "\n".join(got) + "\nand not\n" + "\n".join(want))
+        print(f"release: the README's router steps pass as written on the booted {guest} guest "
+              f"({uname}): {picked} picked of {len(line)}, {dynamic['name']} installed too")
 
 
 def families(releases):
@@ -274,12 +339,12 @@ def uname_table(order):
 
 
 def source_archive(dist, release_version):
-    """ip4add-VERSION.tar.gz of the tracked tree (HEAD); it must build and
-    pass the host's suite unpacked in a bare folder."""
+    """ip4add-VERSION.tar.gz of the committed tree (HEAD), the same bytes for
+    the same tree (recipes.py, whose recipes carry its checksum); it must
+    build and pass the host's suite unpacked in a bare folder."""
     name = f"ip4add-{release_version}.tar.gz"
     path = os.path.join(dist, name)
-    run("git", "archive", "--format=tar.gz", f"--prefix=ip4add-{release_version}/", "-o", path,
-        "HEAD")
+    recipes.source_archive(path, release_version)
     with tempfile.TemporaryDirectory() as scratch:
         subprocess.run(["tar", "-xzf", path, "-C", scratch], check=True)
         tree = os.path.join(scratch, f"ip4add-{release_version}")
@@ -308,13 +373,13 @@ def notice(releases):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--dist", default=os.path.join(ROOT, "dist"))
-    parser.add_argument("--no-readme", action="store_true")
+    parser.add_argument("--no-docs", action="store_true")
     args = parser.parse_args()
 
     # A release folder holds one release: nothing stale beside it.
     shutil.rmtree(args.dist, ignore_errors=True)
     os.makedirs(args.dist)
-    release_version = version()
+    release_version = recipes.version()
     plugin = bench_common.plugin()
     releases = []
     for row in targets.rows():
@@ -336,15 +401,14 @@ def main():
     statics = [release for release in releases if release["static"]]
     order = uname_order(statics)
     tried = check_pick(statics, order)
-    check_sha256sum(statics, args.dist)
-    print(f"release: the README's way to pick a file works under every CPU model ({tried} runs); "
-          "BusyBox's sha256sum checks a file by its line")
+    print(f"release: the README's way to pick a file works under every CPU model ({tried} runs)")
+    check_steps_booted(releases, order, args.dist)
 
     tables = {"release": files_table(releases), "release-openwrt": openwrt_table(releases),
               "release-uname": uname_table(order)}
     with open(os.path.join(args.dist, "RELEASE.md"), "w", encoding="utf-8") as out:
         out.write(f"# ip4add {release_version}\n\n" + "\n".join(tables.values()))
-    if not args.no_readme:
+    if not args.no_docs:
         for name, table in tables.items():
             readme.replace_section(name, table)
     print("\n".join(tables.values()), end="")
