@@ -10,7 +10,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=71d5f27e229407236dedd8bf7dce00bb"
 SRC_URI = "https://ip4add.example.org/releases/ip4add-${PV}.tar.gz \
            file://run-ptest \
            "
-SRC_URI[sha256sum] = "66ad36c453ae28f2ae0475bdb7f0dbd00fbdbc6a2ef0b4b3cac88377a52834de"
+SRC_URI[sha256sum] = "3f3ea11438def0d32b02330cec714329e06534214e957abfbe8cd79641b5b3f4"
 
 inherit cmake ptest
 
