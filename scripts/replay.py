@@ -211,8 +211,9 @@ def run_cases(system, toolchain, binary):
             sys.exit(f"replay: {system}: the installed ip4add fails case {name}")
         else:
             passed += 1
+    under = f", under {' '.join(toolchain.emulator[:3])}" if toolchain.emulator else ""
     say(f"{system}: the installed binary passes {passed} cases of the table "
-        f"({skipped} skipped by the runner{', under ' + ' '.join(toolchain.emulator[:3]) if toolchain.emulator else ''})")
+        f"({skipped} skipped by the runner{under})")
 
 
 # --- OpenWrt (and Entware) ----------------------------------------------------
