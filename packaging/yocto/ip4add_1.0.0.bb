@@ -10,7 +10,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=71d5f27e229407236dedd8bf7dce00bb"
 SRC_URI = "https://ip4add.example.org/releases/ip4add-${PV}.tar.gz \
            file://run-ptest \
            "
-SRC_URI[sha256sum] = "3f3ea11438def0d32b02330cec714329e06534214e957abfbe8cd79641b5b3f4"
+SRC_URI[sha256sum] = "6ac52ad08776036db46cb652844e55813d0c5c4f29c125022861afb76b7960ba"
 
 inherit cmake ptest
 
