@@ -1,13 +1,16 @@
-// Checks the arena heap of static router builds (src/pattern_arena.cpp)
-// where it is linked: what callers of malloc rely on, the fallback beyond
-// the arena, and that repeated compilations of the pattern reuse it.
+// Checks the arena heap of the router builds (src/pattern_arena.cpp) where
+// it is linked: what callers of malloc rely on, the fallback beyond the
+// arena, and that repeated compilations of the pattern reuse it. Built with
+// -fno-builtin, so that every call below reaches the arena as written.
 #include "quad_pattern.hpp"
 #include <errno.h>
+#include <fcntl.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,30 +27,126 @@ bool aligned(const void *block) {
     return reinterpret_cast<uintptr_t>(block) % alignof(::max_align_t) == 0;
 }
 
-} // namespace
+bool filled(const unsigned char *block, size_t size, unsigned char value) {
+    for (size_t i = 0; i < size; ++i)
+        if (block[i] != value)
+            return false;
+    return true;
+}
 
-int main() {
-    char *first = static_cast<char *>(malloc(1));
-    char *second = static_cast<char *>(malloc(3));
-    check(first && second && aligned(first) && aligned(second), "blocks aligned");
-    check(second >= first + 1 || second + 3 <= first, "blocks apart");
-    free(second);
-    free(first);
+// The process's address space in pages, as the kernel counts it: a
+// mapping that is not given back shows here even where it merges with
+// its neighbour. Read without stdio, whose buffer would come from the
+// heap under test.
+long pages() {
+    char text[64] = {};
+    int fd = open("/proc/self/statm", O_RDONLY);
+    if (fd < 0)
+        return -1;
+    ssize_t got = read(fd, text, sizeof text - 1);
+    close(fd);
+    return got > 0 ? strtol(text, nullptr, 10) : -1;
+}
+
+void blocks_of_every_small_size() {
+    // Each size rounds up so that the block after it is aligned too.
+    for (size_t size = 1; size <= 33; ++size) {
+        unsigned char *block = static_cast<unsigned char *>(malloc(size));
+        if (block != nullptr)
+            memset(block, 0xa5, size);
+        unsigned char *next = static_cast<unsigned char *>(malloc(1));
+        check(block && next && aligned(block) && aligned(next), "blocks aligned after any size");
+        if (next != nullptr)
+            *next = 0x5a;
+        check(block && filled(block, size, 0xa5), "a block keeps every byte of its size");
+        free(next);
+        free(block);
+    }
+}
+
+void giving_back() {
+    char *a = static_cast<char *>(malloc(8));
+    char *b = static_cast<char *>(malloc(8));
+    free(b);
+    char *c = static_cast<char *>(malloc(8));
+    check(c != a, "a block still in use is not handed out again");
+    check(c == b, "the last block, freed, is given back while an earlier one lives");
+    free(c);
+    free(a);
     char *again = static_cast<char *>(malloc(1));
-    check(again == first, "the arena rewinds when every block is freed");
+    check(again == a, "the arena rewinds when every block is freed");
     free(again);
+}
 
-    unsigned char *zeroed = static_cast<unsigned char *>(calloc(100, 4));
-    bool all_zero = zeroed != nullptr;
-    for (int i = 0; zeroed && i < 400; ++i)
-        all_zero = all_zero && zeroed[i] == 0;
-    check(all_zero, "calloc clears");
+void beyond_the_arena() {
+    // Two blocks that no longer fit side by side: the second one gets a
+    // mapping of its own, and neither overwrites the other.
+    unsigned char *one = static_cast<unsigned char *>(malloc(20000));
+    unsigned char *two = static_cast<unsigned char *>(malloc(20000));
+    check(one && two && aligned(two), "a request beyond the arena is served");
+    if (one && two) {
+        memset(one, 0x11, 20000);
+        memset(two, 0x22, 20000);
+        check(filled(one, 20000, 0x11) && filled(two, 20000, 0x22), "the two blocks apart");
+    }
+    free(two);
+    free(one);
+
+    // The arena holds its 32 KiB: a request of that, header included,
+    // takes no mapping.
+    long before = pages();
+    char *whole = static_cast<char *>(malloc(size_t{32} * 1024 - 16));
+    check(whole != nullptr && pages() == before, "the arena holds 32 KiB");
+    free(whole);
+
+    // A mapping-backed block goes back to the kernel when freed, and
+    // freeing it does not make a live arena block reusable.
+    char *live = static_cast<char *>(malloc(16));
+    before = pages();
+    for (int i = 0; i < 1000; ++i) {
+        char *big = static_cast<char *>(malloc(size_t{1} << 20));
+        if (big != nullptr)
+            big[0] = 1;
+        free(big);
+    }
+    check(before > 0 && pages() == before, "freeing a mapped block unmaps it");
+    char *next = static_cast<char *>(malloc(16));
+    check(next != live, "a live block stays its caller's after a mapped one is freed");
+    free(next);
+    free(live);
+}
+
+void refusals() {
     // Through a volatile, or the compiler refuses the call it can see fail.
-    volatile size_t huge = SIZE_MAX / 2;
+    volatile size_t half = SIZE_MAX / 2;
     errno = 0;
-    check(calloc(huge, 3) == nullptr && errno == ENOMEM, "calloc refuses overflow");
+    check(calloc(half, 3) == nullptr && errno == ENOMEM, "calloc refuses overflow");
     errno = 0;
-    check(malloc(huge * 2 - 7) == nullptr && errno == ENOMEM, "malloc refuses the impossible");
+    check(calloc(half + 2, 2) == nullptr && errno == ENOMEM,
+          "calloc refuses a product that wraps round to a small one");
+    errno = 0;
+    check(malloc(half * 2 - 7) == nullptr && errno == ENOMEM, "malloc refuses the impossible");
+    // Small enough for a header, too large for any mapping, on 32 bits too.
+    errno = 0;
+    check(malloc(half * 2 - 100) == nullptr && errno == ENOMEM, "a mapping that fails says ENOMEM");
+}
+
+void calloc_and_realloc() {
+    char *start = static_cast<char *>(malloc(1));
+    free(start);
+    free(nullptr);
+    free(calloc(4, 0));
+
+    // Where the blocks above wrote: calloc must clear what it hands out.
+    unsigned char *zeroed = static_cast<unsigned char *>(calloc(100, 4));
+    check(zeroed != nullptr && filled(zeroed, 400, 0), "calloc clears");
+
+    char *fresh = static_cast<char *>(realloc(nullptr, 24));
+    check(fresh && aligned(fresh), "realloc of nothing acts as malloc");
+    free(fresh);
+    char *same = static_cast<char *>(malloc(24));
+    check(same == fresh, "realloc of nothing takes its block from the arena");
+    free(same);
 
     char *text = static_cast<char *>(malloc(6));
     memcpy(text, "octet", 6);
@@ -58,9 +157,17 @@ int main() {
         text = static_cast<char *>(realloc(text, 3));
         check(text && memcmp(text, "xxx", 3) == 0, "realloc back into the arena");
     }
+    volatile size_t impossible = SIZE_MAX - 8;
+    check(text && realloc(text, impossible) == nullptr && memcmp(text, "xxx", 3) == 0,
+          "a realloc that fails leaves the block as it was");
     free(text);
     free(zeroed);
+    char *end = static_cast<char *>(malloc(1));
+    check(end == start, "reallocs leave the arena as they found it");
+    free(end);
+}
 
+void compilations() {
     // A compilation per check, as in-process callers make them, must not
     // use the arena up (the C library may keep a block of the first).
     check(contains_dotted_quad("10.0.0.1") == quad_search::found, "the pattern matches");
@@ -71,6 +178,17 @@ int main() {
     char *last = static_cast<char *>(malloc(1));
     check(last == after_one, "compilations leave the arena as they found it");
     free(last);
+}
+
+} // namespace
+
+int main() {
+    blocks_of_every_small_size();
+    giving_back();
+    beyond_the_arena();
+    refusals();
+    calloc_and_realloc();
+    compilations();
     if (failures == 0)
         puts("arena_check: all passed");
     return failures == 0 ? 0 : 1;
