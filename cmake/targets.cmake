@@ -53,7 +53,7 @@ ip4add_target(i486-musl TRIPLET i686-linux-gnu CPU -march=i486 LIBC musl LINK st
   MAX_BYTES 55040 5376 QEMU_CPU 486
   RELEASE i486-musl CLAIMS 486 pentium pentium2 pentium3 qemu32 coreduo n270 athlon)
 ip4add_target(aarch64-musl TRIPLET aarch64-linux-gnu LIBC musl LINK static dynamic
-  MAX_BYTES 67584 6400 QEMU_CPU cortex-a53 BOOT arm64 RELEASE aarch64-musl
+  MAX_BYTES 67584 7168 QEMU_CPU cortex-a53 BOOT arm64 RELEASE aarch64-musl
   CLAIMS cortex-a35 cortex-a53 cortex-a57 cortex-a72 cortex-a76 neoverse-n1)
 ip4add_target(armv7-musl TRIPLET arm-linux-gnueabihf
   CPU -march=armv7-a -mfpu=vfpv3-d16 -mfloat-abi=hard LIBC musl LINK static dynamic
@@ -65,19 +65,19 @@ ip4add_target(arm-musl-sf TRIPLET arm-linux-gnueabi CPU -march=armv5te FLOAT sof
   CLAIMS arm926 arm946 pxa270 arm1136 arm1176 arm11mpcore cortex-a7,vfp=off,neon=off
          cortex-a7 cortex-a8 cortex-a9,vfp=off cortex-a9 cortex-a15)
 ip4add_target(mips-musl-sf TRIPLET mips-linux-gnu CPU -march=mips32 FLOAT soft LIBC musl
-  LINK static dynamic MAX_BYTES 80128 6912 QEMU_CPU 4Kc BOOT malta-be RELEASE mips-musl-sf
+  LINK static dynamic MAX_BYTES 80128 7936 QEMU_CPU 4Kc BOOT malta-be RELEASE mips-musl-sf
   CLAIMS 4Kc 4KEcR1 4KEc 24Kc 24KEc 24Kf 34Kf 74Kf M14Kc)
 ip4add_target(mipsel-musl-sf TRIPLET mipsel-linux-gnu CPU -march=mips32 FLOAT soft LIBC musl
-  LINK static dynamic MAX_BYTES 80128 6912 QEMU_CPU 4Kc BOOT malta-le RELEASE mipsel-musl-sf
+  LINK static dynamic MAX_BYTES 80128 7936 QEMU_CPU 4Kc BOOT malta-le RELEASE mipsel-musl-sf
   CLAIMS 4Kc 4KEcR1 4KEc 24Kc 24KEc 24Kf 34Kf 74Kf M14Kc)
 ip4add_target(mips64-musl-sf TRIPLET mips64-linux-gnuabi64 CPU -march=mips64r2 FLOAT soft
-  LIBC musl LINK static dynamic MAX_BYTES 80896 7680 QEMU_CPU 5KEc RELEASE mips64-musl-sf
+  LIBC musl LINK static dynamic MAX_BYTES 80896 8960 QEMU_CPU 5KEc RELEASE mips64-musl-sf
   CLAIMS 5KEc 5KEf MIPS64R2-generic Octeon68XX NOT_ON 5Kc)
 ip4add_target(mips64el-musl-sf TRIPLET mips64el-linux-gnuabi64 CPU -march=mips64r2 FLOAT soft
-  LIBC musl LINK static dynamic MAX_BYTES 80896 7936 QEMU_CPU 5KEc RELEASE mips64el-musl-sf
+  LIBC musl LINK static dynamic MAX_BYTES 80896 8960 QEMU_CPU 5KEc RELEASE mips64el-musl-sf
   CLAIMS 5KEc 5KEf MIPS64R2-generic NOT_ON 5Kc)
 ip4add_target(powerpc-musl-sf TRIPLET powerpc-linux-gnu CPU -mcpu=powerpc -mlong-double-64
-  FLOAT soft LIBC musl LINK static dynamic MAX_BYTES 71424 6144 QEMU_CPU e500v2_v20
+  FLOAT soft LIBC musl LINK static dynamic MAX_BYTES 71424 7168 QEMU_CPU e500v2_v20
   RELEASE powerpc-musl-sf CLAIMS e500v2_v20 mpc8548_v20 440epx 7400 e300c3)
 ip4add_target(riscv64-musl TRIPLET riscv64-linux-gnu CPU -march=rv64gc -mabi=lp64d LIBC musl
   LINK static dynamic MAX_BYTES 56320 6144 QEMU_CPU rv64 RELEASE riscv64-musl

@@ -1,5 +1,5 @@
-// The heap of a static router build: malloc and friends over a fixed
-// arena in .bss, for regcomp and regexec, the only callers.
+// The heap of a router build: malloc and friends over a fixed arena in
+// .bss, for regcomp and regexec, the only callers.
 //
 // The C library's allocator costs a router more than the memory: musl's
 // makes a dozen brk, mmap and munmap calls for the compiled pattern, each a
@@ -11,7 +11,8 @@
 // arena rewinds when its last block is freed, and when nothing is left in
 // it, so repeated compilations in one process reuse it.
 //
-// Only static builds for router C libraries link this: elsewhere the C
+// Only router builds link this (static ones, and dynamic ones against
+// musl, whose libc.so calls the program's malloc): elsewhere the C
 // library's allocator is the one that valgrind and the sanitizers watch.
 // No <stdlib.h> here: its declarations of these functions differ by C
 // library in their exception specifications.
