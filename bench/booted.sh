@@ -35,19 +35,22 @@ loop() {
     i=$((i + 1))
   done
   mark
-  case $name in empty | noop) ;; *) [ "$r" = 10.0.0.6 ] ;; esac || echo "bench-wrong $name gave '$r'"
+  case $name in empty | noop-*) ;; *) [ "$r" = 10.0.0.6 ] ;; esac || echo "bench-wrong $name gave '$r'"
 }
 
 echo "bench-kernel $(uname -r) $(uname -m)"
 loop empty :
-loop noop noop
-for file in /bin/ip4add-*; do
-  loop "${file#/bin/}" "$file" 5 10.0.0.1
+# Each linkage's files right after its empty program, static first.
+for linkage in static dynamic; do
+  loop "noop-$linkage" "/bin/noop-$linkage"
+  for file in "/bin/ip4add-$linkage" "/bin/ip4add-$linkage-malloc"; do
+    loop "${file#/bin/}" "$file" 5 10.0.0.1
+  done
 done
 loop function ip4add 5 10.0.0.1
 
 # Page faults of one call each: what the kernel does for a file's pages.
-for file in noop /bin/ip4add-*; do
+for file in /bin/noop-static /bin/noop-dynamic /bin/ip4add-*; do
   time -v "$file" 5 10.0.0.1 2>/tmp/time >/dev/null
   while read -r line; do
     case $line in *"page faults"*) echo "bench-faults ${file#/bin/} $line" ;; esac

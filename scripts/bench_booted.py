@@ -11,14 +11,18 @@ bench/boot_count.c, which splits user from kernel instructions by address
 and takes both counts at marks (bench/mark.S). The guest's /init,
 bench/booted.sh, runs loops of CALLS calls as a router script makes them,
 each once with output appended to a file and once captured with $(...):
-an empty loop, the empty program (bench/floor.cpp, built static by the same
-preset), ip4add static and dynamic, and the same shift as a BusyBox ash
-function; then one call of each under BusyBox time -v for its page faults.
+an empty loop, the empty program (bench/floor.cpp, built by the same
+presets, static and dynamic), ip4add static and dynamic, and the same shift
+as a BusyBox ash function; then one call of each under BusyBox time -v for
+its page faults. Each file is held against the empty program of its own
+linkage.
 
-Writes its table in doc/performance.md; --quick runs 100 calls a loop and prints the
+Writes its table in doc/performance.md and the per-call costs that the
+release quotes in bench/booted.json; --quick runs 100 calls a loop and prints the
 counts only. Needs the packages of the README's tools-install and
 cross-install blocks.
 """
+import json
 import os
 import re
 import subprocess
@@ -29,6 +33,7 @@ import readme
 import targets
 from bench_common import ROOT, build, emulator_command, plugin, require_packages
 
+COSTS = os.path.join(ROOT, "bench", "booted.json")  # what the release quotes
 CALLS = 1000
 QUICK_CALLS = 100
 # Where kernel code starts, and the marker's bytes in memory.
@@ -53,16 +58,20 @@ def guests():
     return list(chosen.values())
 
 
+def malloc_build(preset):
+    """PRESET's ip4add as it is without the arena: the C library's malloc."""
+    folder = os.path.join(ROOT, "build", f"{preset}-malloc")
+    subprocess.run(["cmake", "--preset", preset, "-B", folder, "-DIP4ADD_PATTERN_ARENA=OFF",
+                    "-DBUILD_TESTING=OFF"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", folder, "--target", "ip4add"], cwd=ROOT, check=True,
+                   stdout=subprocess.DEVNULL)
+    return folder
+
+
 def measure(row, calls, count_plugin):
     name, arch = row["NAME"], row["ARCH"]
     static_dir = build(name, "ip4add", "ip4add_floor")
-    dynamic_dir = build(f"{name}-dynamic", "ip4add")
-    # The static file as it was before the arena: the C library's malloc.
-    malloc_dir = os.path.join(ROOT, "build", f"{name}-malloc")
-    subprocess.run(["cmake", "--preset", name, "-B", malloc_dir, "-DIP4ADD_PATTERN_ARENA=OFF",
-                    "-DBUILD_TESTING=OFF"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", malloc_dir, "--target", "ip4add"], cwd=ROOT, check=True,
-                   stdout=subprocess.DEVNULL)
+    dynamic_dir = build(f"{name}-dynamic", "ip4add", "ip4add_floor")
     emulator = emulator_command(static_dir)
     sysroot = emulator[emulator.index("-L") + 1]
     # The peer, as the qemu-user bench runs it: bench/ip4add.sh's function,
@@ -75,11 +84,13 @@ def measure(row, calls, count_plugin):
         mark = os.path.join(work, "mark")
         subprocess.run([f"{row['TRIPLET']}-gcc", "-nostdlib", "-static", "-o", mark,
                         os.path.join(ROOT, "bench/mark.S")], check=True)
-        dynamic = os.path.join(dynamic_dir, "ip4add")
         members = [f"init={ROOT}/bench/booted.sh", f"bin/mark={mark}",
-                   f"bin/noop={static_dir}/ip4add_floor",
-                   f"bin/ip4add-static={static_dir}/ip4add", f"bin/ip4add-dynamic={dynamic}",
-                   f"bin/ip4add-static-malloc={malloc_dir}/ip4add",
+                   f"bin/noop-static={static_dir}/ip4add_floor",
+                   f"bin/noop-dynamic={dynamic_dir}/ip4add_floor",
+                   f"bin/ip4add-static={static_dir}/ip4add",
+                   f"bin/ip4add-dynamic={dynamic_dir}/ip4add",
+                   f"bin/ip4add-static-malloc={malloc_build(name)}/ip4add",
+                   f"bin/ip4add-dynamic-malloc={malloc_build(name + '-dynamic')}/ip4add",
                    f"calls=@{calls}\n", f"function.sh=@{function}"]
         image = os.path.join(work, "initramfs.cpio")
         subprocess.run([sys.executable, os.path.join(ROOT, "tests/run_guest.py"), "image", image,
@@ -118,10 +129,12 @@ def measure(row, calls, count_plugin):
     return {"row": row, "kernel": kernel_name, "per_call": per_call, "faults": faults}
 
 
-LOOPS = [("empty", "empty loop"), ("noop", "empty static program"),
+LOOPS = [("empty", "empty loop"), ("noop-static", "empty static program"),
+         ("noop-dynamic", "empty dynamic program"),
          ("ip4add-static", "ip4add, static"),
          ("ip4add-static-malloc", "ip4add, static, with the C library's `malloc`"),
          ("ip4add-dynamic", "ip4add, dynamic"),
+         ("ip4add-dynamic-malloc", "ip4add, dynamic, with the C library's `malloc`"),
          ("function", "the same shift as an `ash` function")]
 
 
@@ -146,24 +159,42 @@ def summary(results):
     lines = []
     for result in results:
         calls = result["per_call"]
-        noop_kernel = calls["noop-file"][1]
-        static_kernel = calls["ip4add-static-file"][1]
+
+        def kernel(loop):
+            return calls[f"{loop}-file"][1]
+
+        static = kernel("ip4add-static") / kernel("noop-static")
+        static_malloc = kernel("ip4add-static-malloc") / kernel("noop-static")
+        dynamic = kernel("ip4add-dynamic") / kernel("noop-dynamic")
+        dynamic_malloc = kernel("ip4add-dynamic-malloc") / kernel("noop-dynamic")
+        either = sum(calls["ip4add-dynamic-file"]) / sum(calls["ip4add-static-file"])
         tool = sum(calls["ip4add-static-capture"])
         function = sum(calls["function-capture"])
         pool = tool * POOL
         core, mhz = CORE[result["row"]["ARCH"]]
-        malloc_kernel = calls["ip4add-static-malloc-file"][1]
         lines.append(
-            f"- {result['row']['NAME']} on Linux {result['kernel']}: a call of the static file "
-            f"costs the kernel {static_kernel / noop_kernel:.2f}× what a call of the empty "
-            f"static program does ({malloc_kernel / noop_kernel:.2f}× with the C library's "
-            f"`malloc`); captured with `$(…)`, a call "
-            f"costs {tool / function:.1f}× the `ash` function. A loop over a whole /16 pool "
-            f"({POOL:,} calls, captured) is {pool / 1e9:.1f} billion instructions: an "
-            f"estimate of {pool / (mhz * 1e6):.0f} s on a {core} at {mhz} MHz, at one "
-            f"instruction per clock, which it rarely reaches; "
+            f"- {result['row']['NAME']} on Linux {result['kernel']}: a call costs the kernel "
+            f"{static:.2f}× what a call of the empty program of its linkage does for the "
+            f"static file ({static_malloc:.2f}× with the C library's `malloc`), "
+            f"{dynamic:.2f}× for the dynamic one ({dynamic_malloc:.2f}×); all told, a call of "
+            f"the dynamic file costs {either:.2f}× one of the static file. Captured with "
+            f"`$(…)`, a call of the static file costs {tool / function:.1f}× the `ash` "
+            f"function. A loop over a whole /16 pool ({POOL:,} calls, captured) is "
+            f"{pool / 1e9:.1f} billion instructions: an estimate of {pool / (mhz * 1e6):.0f} s "
+            f"on a {core} at {mhz} MHz, at one instruction per clock, which it rarely reaches; "
             f"{function * POOL / (mhz * 1e6):.0f} s for the function.")
     return "\n".join(lines) + "\n"
+
+
+def costs(results):
+    """Per family (the row's release name), what a call of each file costs
+    the whole system, to a file: the release's tables quote it."""
+    return {result["row"]["ROW"]: {
+        "guest": f"{result['row']['BOOT_QEMU']} -cpu {result['row']['BOOT_ARGS'][3]}",
+        "kernel": result["kernel"],
+        "static": round(sum(result["per_call"]["ip4add-static-file"])),
+        "dynamic": round(sum(result["per_call"]["ip4add-dynamic-file"]))}
+        for result in results}
 
 
 def main():
@@ -180,6 +211,9 @@ def main():
     if not quick:
         readme.replace_section("bench-booted", text)
         readme.replace_section("bench-booted-summary", summary(results))
+        with open(COSTS, "w", encoding="utf-8") as out:
+            json.dump(costs(results), out, indent=1, sort_keys=True)
+            out.write("\n")
 
 
 if __name__ == "__main__":
