@@ -17,12 +17,16 @@ own CPU model with the project's qemu plugin. From those runs alone it
 writes:
 
 - per family: both files with size and instructions per run, the
-  floating-point ABI as the ELF file states it, the CPU models the files
-  ran on and died on;
+  floating-point ABI as the ELF file states it, the Linux it needs, what
+  the dynamic file saves and costs against the static one (with a booted
+  router's cost of a call where bench/booted.json, which the booted
+  benchmark writes, has one), the CPU models the files ran on and died on;
 - OpenWrt's package architectures (scripts/openwrt.py), each with the files
   of the first family that ran on its stand-in CPU model, or the reason why
   none can;
-- uname -m to the static files to try, in order.
+- uname -m to the static files to try, in order;
+- per file, the system calls that it makes over the case table under
+  qemu-user's log, and the Linux it therefore needs (kernel_needs.py).
 
 It then checks the README's router steps: under qemu-user, for every CPU
 model, trying the static files of its uname -m in order ends at one that
@@ -32,14 +36,16 @@ the router's kernel (tests/guest_steps.sh), keep the first file of the
 guest's uname -m line that runs there, check it by its line of SHA256SUMS,
 and install it so that ip4add 5 10.0.0.1 prints 10.0.0.6 from the PATH;
 then check and install the family's dynamic file the same way. The source
-archive ip4add-VERSION.tar.gz (git archive of HEAD) must build and pass the
-host's suite unpacked in a bare folder. Writes SHA256SUMS, LICENSE, NOTICE
-(musl's copyright, which its licence asks to go with every copy) and
-RELEASE.md into DIR, and the three tables into doc/routers.md unless
---no-docs. The suites of the presets are run by CI, not here.
+archive ip4add-VERSION.tar.gz (the committed tree, recipes.py) must build
+and pass the host's suite unpacked in a bare folder. Writes SHA256SUMS,
+LICENSE, NOTICE (musl's copyright, which its licence asks to go with every
+copy) and RELEASE.md into DIR, and the four tables into doc/routers.md
+unless --no-docs. The suites of the presets are run by CI, not here.
 """
 import argparse
+import concurrent.futures
 import hashlib
+import json
 import os
 import re
 import shutil
@@ -48,6 +54,7 @@ import sys
 import tempfile
 
 import bench_common
+import kernel_needs
 import openwrt
 import readme
 import recipes
@@ -286,16 +293,55 @@ def families(releases):
     return grouped
 
 
+def pair(files):
+    return (next(release for release in files if release["static"]),
+            next(release for release in files if not release["static"]))
+
+
+def booted_costs():
+    """What a call of each file costs a booted router, per family, as the
+    booted benchmark measured it (bench/booted.json), where it did."""
+    path = os.path.join(ROOT, "bench", "booted.json")
+    if not os.path.exists(path):
+        return {}
+    with open(path, encoding="utf-8") as text:
+        return json.load(text)
+
+
+def trade(files, booted, short=False):
+    """What the dynamic file of a family saves and costs against the static."""
+    static, dynamic = pair(files)
+    saved = static["size"] - dynamic["size"]
+    run_ratio = dynamic["instructions"] / static["instructions"]
+    cost = booted.get(static["row"]["ROW"])
+    if short:
+        text = f"{saved / 1000:.0f} KB less, {run_ratio:.1f}× a run"
+        return text + (f", {cost['dynamic'] / cost['static']:.2f}× a booted call" if cost else "")
+    cells = [f"{saved:,} B of flash",
+             f"{run_ratio:.2f}× the instructions ({dynamic['instructions']:,} for "
+             f"{static['instructions']:,})"]
+    cells.append(f"{cost['dynamic'] / cost['static']:.2f}× ({cost['dynamic']:,} for "
+                 f"{cost['static']:,}, `{cost['guest']}`)" if cost else "not booted")
+    return cells
+
+
 def files_table(releases):
     lines = ["| Family | Static file (any firmware) | Size | Instructions a run | Dynamic file "
-             "(the router's musl) | Size | Instructions a run | Floating point |",
-             "|---|---|---:|---:|---|---:|---:|---|"]
+             "(the router's musl) | Size | Instructions a run | Floating point | Needs Linux |",
+             "|---|---|---:|---:|---|---:|---:|---|---|"]
     for family, files in families(releases).items():
-        static = next(release for release in files if release["static"])
-        dynamic = next(release for release in files if not release["static"])
+        static, dynamic = pair(files)
+        linux = {release["linux"][0] for release in files}
         lines.append(f"| {family} | `{static['name']}` | {static['size']:,} B | "
                      f"{static['instructions']:,} | `{dynamic['name']}` | {dynamic['size']:,} B | "
-                     f"{dynamic['instructions']:,} | {static['abi']} |")
+                     f"{dynamic['instructions']:,} | {static['abi']} | "
+                     + (f"≥ {linux.pop()}" if len(linux) == 1 else
+                        f"static ≥ {static['linux'][0]}, dynamic ≥ {dynamic['linux'][0]}") + " |")
+    booted = booted_costs()
+    lines += ["", "| Family | The dynamic file saves | and costs a run | and a call on a booted "
+              "router, kernel included |", "|---|---:|---|---|"]
+    for family, files in families(releases).items():
+        lines.append(f"| {family} | " + " | ".join(trade(files, booted)) + " |")
     lines += ["", "| Family | Both files ran on (qemu CPU models) | Both died on, as they must |",
               "|---|---|---|"]
     for family, files in families(releases).items():
@@ -309,7 +355,9 @@ def files_table(releases):
 
 def openwrt_table(releases):
     lines = ["| `DISTRIB_ARCH` | Subtargets (examples) | On OpenWrt 21.02 and later | On older "
-             "OpenWrt | Its stand-in CPU, on which both ran |", "|---|---|---|---|---|"]
+             "OpenWrt | The dynamic file against the static | Its stand-in CPU, on which both ran |",
+             "|---|---|---|---|---|---|"]
+    booted = booted_costs()
     served = subtargets = 0
     for arch, count, examples, qemu, model in openwrt.ARCHITECTURES:
         fitting = [files for files in families(releases).values()
@@ -321,14 +369,27 @@ def openwrt_table(releases):
             served, subtargets = served + 1, subtargets + count
             static = next(release["name"] for release in fitting[0] if release["static"])
             dynamic = next(release["name"] for release in fitting[0] if not release["static"])
-            cells = [f"`{dynamic}`", f"`{static}`", f"`{qemu} -cpu {model}`"]
+            cells = [f"`{dynamic}`", f"`{static}`", trade(fitting[0], booted, short=True),
+                     f"`{qemu} -cpu {model}`"]
         else:
-            cells = ["none", "none", model]  # the reason, where there is no stand-in
+            cells = ["none", "none", "", model]  # the reason, where there is no stand-in
         lines.append(f"| `{arch}` | {count} ({examples}) | " + " | ".join(cells) + " |")
     total = sum(count for _, count, _, _, _ in openwrt.ARCHITECTURES)
     summary = (f"\n{served} of {len(openwrt.ARCHITECTURES)} package architectures, "
                f"{subtargets} of {total} subtargets.\n")
     return "\n".join(lines) + "\n" + summary
+
+
+def kernel_table(releases, versions):
+    lines = ["| File | System calls over the case table | Needs Linux |", "|---|---|---|"]
+    for release in releases:
+        needed, call = release["linux"]
+        lines.append(f"| `{release['name']}` | " + ", ".join(release["calls"])
+                     + f" | ≥ {needed}" + (f" (`{call}`)" if call else "") + " |")
+    lines += ["", "| Call | First in Linux | As its manual page says |", "|---|---|---|"]
+    for call, (version, sentence) in sorted(versions.items()):
+        lines.append(f"| `{call}` | {version or kernel_needs.OLDEST} | {sentence} |")
+    return "\n".join(lines) + "\n"
 
 
 def uname_table(order):
@@ -370,6 +431,27 @@ def notice(releases):
             "The dynamic files contain neither: they use the router's own musl.\n\n" + musl)
 
 
+def trace_calls(releases):
+    """Every file over the case table under qemu-user's system-call log, on
+    the row's own CPU (two at a time): what it asks of the kernel, and so
+    the oldest Linux it can run on; returns each call's first version."""
+    def trace(release):
+        row = release["row"]
+        emulator = [row["QEMU"], "-L", release["sysroot"], "-cpu", models(row)[0]]
+        return kernel_needs.calls_made(emulator, release["path"])
+
+    with concurrent.futures.ThreadPoolExecutor(2) as pool:
+        for release, calls in zip(releases, pool.map(trace, releases)):
+            release["calls"] = calls
+    versions = {call: kernel_needs.first_linux(call)
+                for call in sorted({call for release in releases for call in release["calls"]})}
+    for release in releases:
+        release["linux"] = kernel_needs.needs(release["calls"], versions)
+        print(f"release: {release['name']} calls {', '.join(release['calls'])}: "
+              f"needs Linux {release['linux'][0]}")
+    return versions
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--dist", default=os.path.join(ROOT, "dist"))
@@ -403,9 +485,11 @@ def main():
     tried = check_pick(statics, order)
     print(f"release: the README's way to pick a file works under every CPU model ({tried} runs)")
     check_steps_booted(releases, order, args.dist)
+    versions = trace_calls(releases)
 
     tables = {"release": files_table(releases), "release-openwrt": openwrt_table(releases),
-              "release-uname": uname_table(order)}
+              "release-uname": uname_table(order),
+              "release-kernel": kernel_table(releases, versions)}
     with open(os.path.join(args.dist, "RELEASE.md"), "w", encoding="utf-8") as out:
         out.write(f"# ip4add {release_version}\n\n" + "\n".join(tables.values()))
     if not args.no_docs:
