@@ -10,7 +10,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=71d5f27e229407236dedd8bf7dce00bb"
 SRC_URI = "https://ip4add.example.org/releases/ip4add-${PV}.tar.gz \
            file://run-ptest \
            "
-SRC_URI[sha256sum] = "6ac52ad08776036db46cb652844e55813d0c5c4f29c125022861afb76b7960ba"
+SRC_URI[sha256sum] = "e04e3a2e27d306119306f66ef57cd40e95ea6ac8ae3fda6d039099555b90cc05"
 
 inherit cmake ptest
 
