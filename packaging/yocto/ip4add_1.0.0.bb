@@ -10,7 +10,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=71d5f27e229407236dedd8bf7dce00bb"
 SRC_URI = "https://ip4add.example.org/releases/ip4add-${PV}.tar.gz \
            file://run-ptest \
            "
-SRC_URI[sha256sum] = "e04e3a2e27d306119306f66ef57cd40e95ea6ac8ae3fda6d039099555b90cc05"
+SRC_URI[sha256sum] = "e780837d2aaeb40afa3340dae6a0369a3425b9a7e5bf9c5616d0419d21d6c662"
 
 inherit cmake ptest
 
