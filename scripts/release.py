@@ -321,7 +321,7 @@ def trade(files, booted, short=False):
              f"{run_ratio:.2f}× the instructions ({dynamic['instructions']:,} for "
              f"{static['instructions']:,})"]
     cells.append(f"{cost['dynamic'] / cost['static']:.2f}× ({cost['dynamic']:,} for "
-                 f"{cost['static']:,}, `{cost['guest']}`)" if cost else "not booted")
+                 f"{cost['static']:,}, `{cost['guest']}`)" if cost else "not measured")
     return cells
 
 
