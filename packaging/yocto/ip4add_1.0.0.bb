@@ -10,7 +10,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=71d5f27e229407236dedd8bf7dce00bb"
 SRC_URI = "https://ip4add.example.org/releases/ip4add-${PV}.tar.gz \
            file://run-ptest \
            "
-SRC_URI[sha256sum] = "e780837d2aaeb40afa3340dae6a0369a3425b9a7e5bf9c5616d0419d21d6c662"
+SRC_URI[sha256sum] = "7a99ecee9fdd900ef988a6ef15b67d28d7880384f39a635d39a171756752c1e0"
 
 inherit cmake ptest
 
