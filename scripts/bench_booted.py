@@ -31,9 +31,8 @@ import tempfile
 
 import readme
 import targets
-from bench_common import ROOT, build, emulator_command, plugin, require_packages
+from bench_common import BOOTED_COSTS, ROOT, build, emulator_command, plugin, require_packages
 
-COSTS = os.path.join(ROOT, "bench", "booted.json")  # what the release quotes
 CALLS = 1000
 QUICK_CALLS = 100
 # Where kernel code starts, and the marker's bytes in memory.
@@ -187,8 +186,8 @@ def summary(results):
 
 
 def costs(results):
-    """Per family (the row's release name), what a call of each file costs
-    the whole system, to a file: the release's tables quote it."""
+    """Per family (its row), what a call of each file costs the whole
+    system, to a file: the release's tables quote it."""
     return {result["row"]["ROW"]: {
         "guest": f"{result['row']['BOOT_QEMU']} -cpu {result['row']['BOOT_ARGS'][3]}",
         "kernel": result["kernel"],
@@ -211,7 +210,7 @@ def main():
     if not quick:
         readme.replace_section("bench-booted", text)
         readme.replace_section("bench-booted-summary", summary(results))
-        with open(COSTS, "w", encoding="utf-8") as out:
+        with open(BOOTED_COSTS, "w", encoding="utf-8") as out:
             json.dump(costs(results), out, indent=1, sort_keys=True)
             out.write("\n")
 

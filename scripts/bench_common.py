@@ -14,6 +14,9 @@ import readme
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ARGS = ["5", "10.0.0.1"]
 EXPECTED = "10.0.0.6\n"
+# What a call of each file costs a booted router: the booted benchmark
+# writes it, the release quotes it.
+BOOTED_COSTS = os.path.join(ROOT, "bench", "booted.json")
 CACHE = os.environ.get("IP4ADD_CACHE_DIR") or os.path.join(
     os.environ.get("XDG_CACHE_HOME") or os.path.join(os.environ.get("HOME", "/tmp"), ".cache"),
     "ip4add")

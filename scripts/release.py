@@ -204,17 +204,16 @@ def check_pick(releases, order):
     return tried
 
 
-STEPS = ["router-pick", "router-install"]
-
-
 def steps_script(dynamic):
     """The README's router steps as written, each after a marker: picked
     among the static files, then checked and installed; then checked and
     installed again with DYNAMIC, as OpenWrt 21.02 and later take it."""
-    lines = ['echo "steps-uname $(uname -m)"']
-    for name in STEPS + ["f=" + dynamic] + STEPS[1:]:
-        lines += [name] if name.startswith("f=") else [f"echo steps-{name}", readme.block(name)]
-    return "\n".join(lines + ["echo steps-done"]) + "\n"
+    def step(name):
+        return [f"echo steps-{name}", readme.block(name)]
+
+    lines = ['echo "steps-uname $(uname -m)"'] + step("router-pick") + step("router-install")
+    lines += [f"f={dynamic}"] + step("router-install") + ["echo steps-done"]
+    return "\n".join(lines) + "\n"
 
 
 def check_steps_booted(releases, order, dist):
@@ -301,10 +300,9 @@ def pair(files):
 def booted_costs():
     """What a call of each file costs a booted router, per family, as the
     booted benchmark measured it (bench/booted.json), where it did."""
-    path = os.path.join(ROOT, "bench", "booted.json")
-    if not os.path.exists(path):
+    if not os.path.exists(bench_common.BOOTED_COSTS):
         return {}
-    with open(path, encoding="utf-8") as text:
+    with open(bench_common.BOOTED_COSTS, encoding="utf-8") as text:
         return json.load(text)
 
 
@@ -355,7 +353,8 @@ def files_table(releases):
 
 def openwrt_table(releases):
     lines = ["| `DISTRIB_ARCH` | Subtargets (examples) | On OpenWrt 21.02 and later | On older "
-             "OpenWrt | The dynamic file against the static | Its stand-in CPU, on which both ran |",
+             "OpenWrt | The dynamic file against the static "
+             "| Its stand-in CPU, on which both ran |",
              "|---|---|---|---|---|---|"]
     booted = booted_costs()
     served = subtargets = 0

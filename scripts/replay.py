@@ -387,7 +387,7 @@ set(CMAKE_CXX_COMPILER "{toolchain.cxx}")
     target_dir = os.path.join(work, "output", "target")
     # pkg-cmake.mk: $(PKG)_CONFIGURE_CMDS for a target package; in-source
     # ($(PKG)_SUPPORTS_IN_SOURCE_BUILD ?= YES: BUILDDIR = SRCDIR)
-    configure = ["rm", "-f", "CMakeCache.txt", "&&", "cmake", src,
+    configure = ["cmake", src,
                  f"-DCMAKE_TOOLCHAIN_FILE={share}/toolchainfile.cmake",
                  "-DCMAKE_BUILD_TYPE=Release",  # RelWithDebInfo with BR2_ENABLE_DEBUG
                  "-DCMAKE_INSTALL_PREFIX=/usr", "-DCMAKE_COLOR_MAKEFILE=OFF",
@@ -397,8 +397,9 @@ set(CMAKE_CXX_COMPILER "{toolchain.cxx}")
         shlex.split(mk.get("IP4ADD_CONF_OPTS", ""))
     env = base_env({"PATH": f"{host_dir}/bin:{toolchain.bin}:/usr/bin:/bin"})  # BR_PATH
     log = []
-    run(" ".join(shlex.quote(word) if word != "&&" else word for word in configure), src, env,
-        log=log)
+    if os.path.exists(os.path.join(src, "CMakeCache.txt")):
+        os.remove(os.path.join(src, "CMakeCache.txt"))  # as CONFIGURE_CMDS does first
+    run(configure, src, env, log=log)
     run(["make", "-j2", "-C", src], src, env, log=log)  # $(PKG)_BUILD_CMDS
     run(["make", "-j2", f"DESTDIR={target_dir}", "install/fast", "-C", src], src, env,
         log=log)  # $(PKG)_INSTALL_TARGET_OPTS
