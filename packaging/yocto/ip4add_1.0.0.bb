@@ -10,7 +10,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=71d5f27e229407236dedd8bf7dce00bb"
 SRC_URI = "https://ip4add.example.org/releases/ip4add-${PV}.tar.gz \
            file://run-ptest \
            "
-SRC_URI[sha256sum] = "7a99ecee9fdd900ef988a6ef15b67d28d7880384f39a635d39a171756752c1e0"
+SRC_URI[sha256sum] = "d07b70eb5b185e4270b22386fbce341de2ed2f4f227f52a471e69f098e2b516b"
 
 inherit cmake ptest
 
