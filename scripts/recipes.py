@@ -54,12 +54,20 @@ def source_url():
     return homepage() + "/releases/"
 
 
+def _git(*args):
+    return subprocess.run(["git", *args], cwd=ROOT, capture_output=True, check=True).stdout
+
+
+def source_date(commit="HEAD"):
+    """The source's date: the time of the last commit that changed what the
+    source archive holds (the times in the archive and in the packages)."""
+    return int(_git("log", "-1", "--format=%ct", commit, "--", ".", ":(exclude)packaging"))
+
+
 def source_archive(path, release_version, commit="HEAD"):
     """Writes the source archive of COMMIT to PATH; returns its bytes."""
-    def git(*args):
-        return subprocess.run(["git", *args], cwd=ROOT, capture_output=True, check=True).stdout
-
-    epoch = int(git("log", "-1", "--format=%ct", commit, "--", ".", ":(exclude)packaging"))
+    git = _git
+    epoch = source_date(commit)
     raw = git("archive", "--format=tar", f"--prefix=ip4add-{release_version}/", commit)
     tar_bytes = io.BytesIO()
     # git's own header holds the commit's id, which would change the
