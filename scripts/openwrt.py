@@ -1,6 +1,7 @@
 """What the release is held against: OpenWrt's package architectures (what
 /etc/openwrt_release calls DISTRIB_ARCH), each with a qemu CPU model that
-stands for its cores, and the names that uname -m gives each architecture.
+stands for its cores; Entware's architectures, the same way; and the names
+that uname -m gives each architecture.
 
 An architecture is served by the first release file (in the order of
 cmake/targets.cmake) that printed the right line under its stand-in; the
@@ -62,6 +63,21 @@ ARCHITECTURES = [
     ("x86_64", 1, "x86/64", "qemu-x86_64", "qemu64"),
 ]
 
+# Entware, the package feed of vendor firmwares (Asuswrt-Merlin, Keenetic,
+# Padavan): (its feed's folder, its package architecture, as its
+# configs/*.config call it CONFIG_TARGET_ARCH_PACKAGES, qemu program,
+# stand-in CPU model). Its C library is glibc, so its package holds the
+# static file of the first family that ran on the stand-in.
+ENTWARE = [
+    ("aarch64-k3.10", "aarch64-3.10", "qemu-aarch64", "cortex-a53"),
+    # soft float: Broadcom's Northstar Cortex-A9 has no VFP
+    ("armv7sf-k3.2", "armv7-3.2", "qemu-arm", "cortex-a9,vfp=off"),
+    ("mipssf-k3.4", "mips-3.4", "qemu-mips", "24Kc"),
+    # MediaTek's MT7621 is a 1004Kc, MIPS32r2 without an FPU, as the 24Kc
+    ("mipselsf-k3.4", "mipsel-3.4", "qemu-mipsel", "24Kc"),
+    ("x64-k3.2", "x64-3.2", "qemu-x86_64", "qemu64"),
+]
+
 # The uname -m of a Linux system on each qemu program's CPUs. ARM's depends
 # on the core; MIPS says "mips" in both byte orders.
 UNAME = {
@@ -76,3 +92,13 @@ UNAME = {
     "qemu-ppc": ["ppc"],
     "qemu-riscv64": ["riscv64"],
 }
+
+
+def families_on(releases, qemu, model):
+    """The families (their files, static and dynamic) of the release whose
+    files all ran under QEMU -cpu MODEL, in the table's order."""
+    grouped = {}
+    for release in releases:
+        grouped.setdefault(release["row"]["ROW"], []).append(release)
+    return [files for files in grouped.values() if files[0]["row"]["QEMU"] == qemu
+            and all(model in release["ran"] for release in files)]

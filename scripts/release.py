@@ -37,10 +37,16 @@ guest's uname -m line that runs there, check it by its line of SHA256SUMS,
 and install it so that ip4add 5 10.0.0.1 prints 10.0.0.6 from the PATH;
 then check and install the family's dynamic file the same way. The source
 archive ip4add-VERSION.tar.gz (the committed tree, recipes.py) must build
-and pass the host's suite unpacked in a bare folder. Writes SHA256SUMS,
+and pass the host's suite unpacked in a bare folder. Then the packages
+(packages.py): an .ipk per OpenWrt package architecture served (its
+family's dynamic file) and per Entware architecture (the static file), the
+feed index Packages and Packages.gz, and the Debian packages, each checked
+with tar, gzip and dpkg-deb and its binary run on its stand-in CPU, each
+written twice to the same bytes. Needs root, for the Debian builds. Writes
+SHA256SUMS (of every file but itself),
 LICENSE, NOTICE (musl's copyright, which its licence asks to go with every
-copy) and RELEASE.md into DIR, and the four tables into doc/routers.md
-unless --no-docs. The suites of the presets are run by CI, not here.
+copy) and RELEASE.md into DIR, and the five tables into doc/routers.md
+and doc/packaging.md unless --no-docs. The suites of the presets are run by CI, not here.
 """
 import argparse
 import concurrent.futures
@@ -56,6 +62,7 @@ import tempfile
 import bench_common
 import kernel_needs
 import openwrt
+import packages
 import readme
 import recipes
 import targets
@@ -359,9 +366,7 @@ def openwrt_table(releases):
     booted = booted_costs()
     served = subtargets = 0
     for arch, count, examples, qemu, model in openwrt.ARCHITECTURES:
-        fitting = [files for files in families(releases).values()
-                   if files[0]["row"]["QEMU"] == qemu
-                   and all(model in release["ran"] for release in files)]
+        fitting = openwrt.families_on(releases, qemu, model)
         if qemu and not fitting:
             sys.exit(f"release: no file ran under {qemu} -cpu {model}, the stand-in of {arch}")
         if fitting:
@@ -377,6 +382,14 @@ def openwrt_table(releases):
     summary = (f"\n{served} of {len(openwrt.ARCHITECTURES)} package architectures, "
                f"{subtargets} of {total} subtargets.\n")
     return "\n".join(lines) + "\n" + summary
+
+
+def served(releases):
+    """(OpenWrt package architecture, the files of the family that serves
+    it, qemu program, stand-in model) for each architecture a family serves:
+    the first whose files both ran on its stand-in, as in the table."""
+    return [(arch, openwrt.families_on(releases, qemu, model)[0], qemu, model)
+            for arch, _, _, qemu, model in openwrt.ARCHITECTURES if qemu]
 
 
 def kernel_table(releases, versions):
@@ -456,6 +469,9 @@ def main():
     parser.add_argument("--dist", default=os.path.join(ROOT, "dist"))
     parser.add_argument("--no-docs", action="store_true")
     args = parser.parse_args()
+    if os.geteuid() != 0:
+        sys.exit("release: needs root: the Debian packages are built in a mount namespace "
+                 "that hides the test tools they do not declare (replay.py)")
 
     # A release folder holds one release: nothing stale beside it.
     shutil.rmtree(args.dist, ignore_errors=True)
@@ -473,9 +489,13 @@ def main():
               f"{releases[-1]['instructions']:,} instructions a run; ran on "
               f"{len(releases[-1]['ran'])} CPU models, died on {len(releases[-1]['died'])}")
     archive = source_archive(args.dist, release_version)
+    names = [release["name"] for release in releases] + [archive["name"]]
+    packaged, packages_table = packages.write(args.dist, releases, served(releases))
+    names += packaged
     with open(os.path.join(args.dist, "SHA256SUMS"), "w", encoding="utf-8") as sums:
-        sums.writelines(f"{release['digest']}  {release['name']}\n"
-                        for release in releases + [archive])
+        for name in names:
+            with open(os.path.join(args.dist, name), "rb") as data:
+                sums.write(f"{hashlib.sha256(data.read()).hexdigest()}  {name}\n")
     with open(os.path.join(args.dist, "NOTICE"), "w", encoding="utf-8") as out:
         out.write(notice(releases))
     shutil.copy(os.path.join(ROOT, "LICENSE"), args.dist)
@@ -488,7 +508,8 @@ def main():
 
     tables = {"release": files_table(releases), "release-openwrt": openwrt_table(releases),
               "release-uname": uname_table(order),
-              "release-kernel": kernel_table(releases, versions)}
+              "release-kernel": kernel_table(releases, versions),
+              "release-packages": packages_table}
     with open(os.path.join(args.dist, "RELEASE.md"), "w", encoding="utf-8") as out:
         out.write(f"# ip4add {release_version}\n\n" + "\n".join(tables.values()))
     if not args.no_docs:
