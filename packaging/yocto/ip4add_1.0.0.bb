@@ -10,7 +10,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=71d5f27e229407236dedd8bf7dce00bb"
 SRC_URI = "https://ip4add.example.org/releases/ip4add-${PV}.tar.gz \
            file://run-ptest \
            "
-SRC_URI[sha256sum] = "9928c7f0c615edd04cef356faf6a45cc94f1e94cf962a1665ca8d43f934a4f5e"
+SRC_URI[sha256sum] = "9957d1e9dde080187eb71cfffbb988be8571be1f6929fbf7af7798a695d7505e"
 
 inherit cmake ptest
 
