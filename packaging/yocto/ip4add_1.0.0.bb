@@ -10,7 +10,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=71d5f27e229407236dedd8bf7dce00bb"
 SRC_URI = "https://ip4add.example.org/releases/ip4add-${PV}.tar.gz \
            file://run-ptest \
            "
-SRC_URI[sha256sum] = "9957d1e9dde080187eb71cfffbb988be8571be1f6929fbf7af7798a695d7505e"
+SRC_URI[sha256sum] = "b162e6db4e5b0430f15725eb330f499c39e468d578d8c9eee61bafec9cb771d3"
 
 inherit cmake ptest
 
