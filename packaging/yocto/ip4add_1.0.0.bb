@@ -10,7 +10,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=71d5f27e229407236dedd8bf7dce00bb"
 SRC_URI = "https://ip4add.example.org/releases/ip4add-${PV}.tar.gz \
            file://run-ptest \
            "
-SRC_URI[sha256sum] = "b162e6db4e5b0430f15725eb330f499c39e468d578d8c9eee61bafec9cb771d3"
+SRC_URI[sha256sum] = "0112119b499072b4800ff25572eb139569879d321a87afa625ff863acc762099"
 
 inherit cmake ptest
 
