@@ -93,12 +93,3 @@ UNAME = {
     "qemu-riscv64": ["riscv64"],
 }
 
-
-def families_on(releases, qemu, model):
-    """The families (their files, static and dynamic) of the release whose
-    files all ran under QEMU -cpu MODEL, in the table's order."""
-    grouped = {}
-    for release in releases:
-        grouped.setdefault(release["row"]["ROW"], []).append(release)
-    return [files for files in grouped.values() if files[0]["row"]["QEMU"] == qemu
-            and all(model in release["ran"] for release in files)]

@@ -32,6 +32,7 @@ import subprocess
 import sys
 import tarfile
 import tempfile
+import time
 
 import openwrt
 import recipes
@@ -104,23 +105,26 @@ def control_text(fields, description):
     return "\n".join(lines) + "\nDescription: " + text + "\n"
 
 
+def ipk_version(recipe, flavour):
+    """OpenWrt 24.10's rules.mk: PKG_VERSION-rPKG_RELEASE; Entware's
+    package-defaults.mk: PKG_VERSION-PKG_RELEASE."""
+    release = ("r" if flavour == "openwrt" else "") + recipe["PKG_RELEASE"]
+    return f"{recipe['PKG_VERSION']}-{release}"
+
+
 def ipk(binary, flavour, arch, recipe, epoch):
     """The .ipk of BINARY for package architecture ARCH: (name, bytes).
     FLAVOUR: openwrt (/usr/bin, Depends libc, OpenWrt's version and control
     scripts) or entware (/opt/bin, no Depends, Entware's version)."""
     with open(binary, "rb") as data:
         program = data.read()
-    name = recipe["PKG_NAME"]
+    name, version = recipe["PKG_NAME"], ipk_version(recipe, flavour)
     if flavour == "openwrt":
-        # 24.10's rules.mk: VERSION = PKG_VERSION-rPKG_RELEASE
-        version = f"{recipe['PKG_VERSION']}-r{recipe['PKG_RELEASE']}"
         folders, depends, url, scripts = ["usr", "usr/bin"], "libc", recipe["URL"], \
             OPENWRT_SCRIPTS
     else:
-        # Entware's package-defaults.mk: VERSION = PKG_VERSION-PKG_RELEASE;
-        # CONFIGURE_PREFIX /opt; its package-ipkg.mk writes no URL and no
-        # default scripts
-        version = f"{recipe['PKG_VERSION']}-{recipe['PKG_RELEASE']}"
+        # Entware's package-defaults.mk: CONFIGURE_PREFIX /opt; its
+        # package-ipkg.mk writes no URL and no default scripts
         folders, depends, url, scripts = ["opt", "opt/bin"], "", "", {}
     data_tar = tar_gnu([(".", 0o755, None)] + [(f"./{f}", 0o755, None) for f in folders]
                        + [(f"./{folders[-1]}/ip4add", 0o755, program)], epoch)
@@ -233,8 +237,7 @@ def check_archive(path, want, work):
         fail(f"{what}: an ar archive, which OpenWrt's opkg refuses")
     outer = gunzip(raw, what)
     headers(outer, what)
-    stamp = subprocess.run(["date", "-u", "-d", f"@{want['epoch']}", "+%Y-%m-%d %H:%M:%S"],
-                           capture_output=True, text=True, check=True).stdout.strip()
+    stamp = time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(want["epoch"]))
     members = listing(path, what)
     if [row[4] for row in members] != ["./debian-binary", "./data.tar.gz", "./control.tar.gz"]:
         fail(f"{what}: members {[row[4] for row in members]}")
@@ -252,9 +255,9 @@ def check_archive(path, want, work):
         os.makedirs(os.path.join(work, part))
         subprocess.run(["tar", "-xzf", os.path.join(work, f"{part}.tar.gz"), "-C",
                         os.path.join(work, part)], check=True)
-    for mode, owner, _, time, name in members:
-        if owner != "0/0" or time != stamp:
-            fail(f"{what}: {name} is {owner} at {time}, not 0/0 at {stamp}")
+    for mode, owner, _, when, name in members:
+        if owner != "0/0" or when != stamp:
+            fail(f"{what}: {name} is {owner} at {when}, not 0/0 at {stamp}")
         if mode[0] not in "-d":
             fail(f"{what}: {name} is no file or folder ({mode})")
     binary = f"./{want['folder']}/ip4add"
@@ -368,29 +371,27 @@ def check_deb(path, arch, version):
 
 # --- The release's packages -------------------------------------------------------
 
-def ipk_set(releases, served, recipe, epoch):
+def ipk_set(served, entware, recipe, epoch):
     """Every .ipk of the release: (name, bytes, what check_ipk wants)."""
     made = []
     for arch, files, qemu, model in served:
         dynamic = next(release for release in files if not release["static"])
         name, data = ipk(dynamic["path"], "openwrt", arch, recipe, epoch)
         made.append((name, data, {
-            "arch": arch, "version": f"{recipe['PKG_VERSION']}-r{recipe['PKG_RELEASE']}",
+            "arch": arch, "version": ipk_version(recipe, "openwrt"),
             "folder": "usr/bin", "scripts": sorted(OPENWRT_SCRIPTS), "digest": dynamic["digest"],
             "epoch": epoch, "emulator": [qemu, "-L", dynamic["sysroot"], "-cpu", model],
             "for": f"OpenWrt `{arch}`", "holds": f"`{dynamic['name']}`",
             "installs": dynamic["size"]}))
-    for feed, arch, qemu, model in openwrt.ENTWARE:
-        files = next(iter(openwrt.families_on(releases, qemu, model)), None)
-        if not files:
-            fail(f"no static file ran under {qemu} -cpu {model}, Entware's {arch}")
+    feeds = {arch: feed for feed, arch, _, _ in openwrt.ENTWARE}
+    for arch, files, qemu, model in entware:
         static = next(release for release in files if release["static"])
         name, data = ipk(static["path"], "entware", arch, recipe, epoch)
         made.append((name, data, {
-            "arch": arch, "version": f"{recipe['PKG_VERSION']}-{recipe['PKG_RELEASE']}",
+            "arch": arch, "version": ipk_version(recipe, "entware"),
             "folder": "opt/bin", "scripts": [], "digest": static["digest"], "epoch": epoch,
             "emulator": [qemu, "-cpu", model],
-            "for": f"Entware `{feed}` (`{arch}`)", "holds": f"`{static['name']}`",
+            "for": f"Entware `{feeds[arch]}` (`{arch}`)", "holds": f"`{static['name']}`",
             "installs": static["size"]}))
     return made
 
@@ -399,9 +400,7 @@ def debs(dist, work, rows):
     """Every .deb, built twice in two folders (the bytes must agree), checked
     and its binary run over the case table: the names written to DIST;
     appends to ROWS what each is for and holds."""
-    names = []
-    with open(os.path.join(replay.PACKAGING, "debian", "changelog"), encoding="utf-8") as text:
-        version = re.match(r"ip4add \(([^)]+)\)", text.read()).group(1)
+    names, version = [], replay.debian_version()
     for arch, qemu, model in DEBIAN:
         emulator = []
         if qemu:
@@ -437,18 +436,18 @@ def table(rows):
     return "\n".join(lines) + "\n"
 
 
-def write(dist, releases, served):
+def write(dist, served, entware):
     """Writes and checks every package into DIST; returns their names and
-    the table of them.
-    SERVED: (OpenWrt package architecture, its family's files, qemu program,
-    stand-in CPU model) for every architecture a file serves."""
+    the table of them. SERVED and ENTWARE: (package architecture, its
+    family's files, qemu program, stand-in CPU model) for every OpenWrt
+    architecture a file serves and for every Entware architecture."""
     recipe = replay.openwrt_recipe()
     if recipe["PKG_VERSION"] != recipes.version():
         fail(f"the OpenWrt recipe's version {recipe['PKG_VERSION']} is not the project's: "
              "run python3 scripts/recipes.py")
     epoch = recipes.source_date()
-    made = ipk_set(releases, served, recipe, epoch)
-    again = ipk_set(releases, served, recipe, epoch)
+    made = ipk_set(served, entware, recipe, epoch)
+    again = ipk_set(served, entware, recipe, epoch)
     if [data for _, data, _ in made] != [data for _, data, _ in again]:
         fail("two writings of the .ipk files differ")
     with tempfile.TemporaryDirectory() as work:
@@ -465,7 +464,7 @@ def write(dist, releases, served):
                 out.write(data)
         check_index(dist, names)
         print(f"packages: {len(names)} .ipk files ({len(served)} OpenWrt, "
-              f"{len(openwrt.ENTWARE)} Entware) and their index, checked; the last control "
+              f"{len(entware)} Entware) and their index, checked; the last control "
               f"file:\n{control}", end="")
         rows = [(name, want["for"], want["holds"], want["installs"]) for name, _, want in made]
         names += ["Packages", "Packages.gz"] + debs(dist, work, rows)

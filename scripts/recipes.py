@@ -66,9 +66,8 @@ def source_date(commit="HEAD"):
 
 def source_archive(path, release_version, commit="HEAD"):
     """Writes the source archive of COMMIT to PATH; returns its bytes."""
-    git = _git
     epoch = source_date(commit)
-    raw = git("archive", "--format=tar", f"--prefix=ip4add-{release_version}/", commit)
+    raw = _git("archive", "--format=tar", f"--prefix=ip4add-{release_version}/", commit)
     tar_bytes = io.BytesIO()
     # git's own header holds the commit's id, which would change the
     # archive with every commit: the members are written anew without it.

@@ -46,7 +46,8 @@ written twice to the same bytes. Needs root, for the Debian builds. Writes
 SHA256SUMS (of every file but itself),
 LICENSE, NOTICE (musl's copyright, which its licence asks to go with every
 copy) and RELEASE.md into DIR, and the five tables into doc/routers.md
-and doc/packaging.md unless --no-docs. The suites of the presets are run by CI, not here.
+and doc/packaging.md unless --no-docs. The suites of the presets are run
+by CI, not here.
 """
 import argparse
 import concurrent.futures
@@ -366,7 +367,7 @@ def openwrt_table(releases):
     booted = booted_costs()
     served = subtargets = 0
     for arch, count, examples, qemu, model in openwrt.ARCHITECTURES:
-        fitting = openwrt.families_on(releases, qemu, model)
+        fitting = families_on(releases, qemu, model)
         if qemu and not fitting:
             sys.exit(f"release: no file ran under {qemu} -cpu {model}, the stand-in of {arch}")
         if fitting:
@@ -384,12 +385,27 @@ def openwrt_table(releases):
     return "\n".join(lines) + "\n" + summary
 
 
+def families_on(releases, qemu, model):
+    """The families whose files all ran under QEMU -cpu MODEL, in the
+    table's order."""
+    return [files for files in families(releases).values() if files[0]["row"]["QEMU"] == qemu
+            and all(model in release["ran"] for release in files)]
+
+
 def served(releases):
-    """(OpenWrt package architecture, the files of the family that serves
-    it, qemu program, stand-in model) for each architecture a family serves:
-    the first whose files both ran on its stand-in, as in the table."""
-    return [(arch, openwrt.families_on(releases, qemu, model)[0], qemu, model)
-            for arch, _, _, qemu, model in openwrt.ARCHITECTURES if qemu]
+    """(package architecture, the files of the family that serves it, qemu
+    program, stand-in model): for each OpenWrt architecture a family serves
+    and for each of Entware's, the first whose files both ran on its
+    stand-in, as in the table."""
+    openwrt_archs = [(arch, families_on(releases, qemu, model)[0], qemu, model)
+                     for arch, _, _, qemu, model in openwrt.ARCHITECTURES if qemu]
+    entware = []
+    for feed, arch, qemu, model in openwrt.ENTWARE:
+        fitting = families_on(releases, qemu, model)
+        if not fitting:
+            sys.exit(f"release: no file ran under {qemu} -cpu {model}, Entware's {feed}")
+        entware.append((arch, fitting[0], qemu, model))
+    return openwrt_archs, entware
 
 
 def kernel_table(releases, versions):
@@ -490,7 +506,7 @@ def main():
               f"{len(releases[-1]['ran'])} CPU models, died on {len(releases[-1]['died'])}")
     archive = source_archive(args.dist, release_version)
     names = [release["name"] for release in releases] + [archive["name"]]
-    packaged, packages_table = packages.write(args.dist, releases, served(releases))
+    packaged, packages_table = packages.write(args.dist, *served(releases))
     names += packaged
     with open(os.path.join(args.dist, "SHA256SUMS"), "w", encoding="utf-8") as sums:
         for name in names:

@@ -634,6 +634,12 @@ DEBIAN_NAMES = {"libgtest-dev": "gtest", "python3": "python3", "python3:any": "p
 LINTIAN_FAIL = "error,warning"
 
 
+def debian_version():
+    """The Debian package's version, as its changelog's first line has it."""
+    with open(os.path.join(PACKAGING, "debian", "changelog"), encoding="utf-8") as text:
+        return re.match(r"ip4add \(([^)]+)\)", text.read()).group(1)
+
+
 def debian(target, work, out=None, arch=None, emulator=()):
     """Debian's own build, for real: dpkg-buildpackage -us -uc -b on the
     release's archive as the orig tarball, with packaging/debian as its
@@ -648,9 +654,7 @@ def debian(target, work, out=None, arch=None, emulator=()):
                             check=True).stdout.strip()
     arch = arch or native
     cross = arch != native
-    release_version = recipes.version()
-    with open(os.path.join(PACKAGING, "debian", "changelog"), encoding="utf-8") as text:
-        deb_version = re.match(r"ip4add \(([^)]+)\)", text.read()).group(1)
+    release_version, deb_version = recipes.version(), debian_version()
     # dpkg-source: ../SOURCE_UPSTREAM.orig.tar.gz beside the unpacked tree
     archive, _ = fetch(work, f"ip4add_{release_version}.orig.tar.gz")
     unpack(archive, work)
