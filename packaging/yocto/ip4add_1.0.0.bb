@@ -10,7 +10,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=71d5f27e229407236dedd8bf7dce00bb"
 SRC_URI = "https://ip4add.example.org/releases/ip4add-${PV}.tar.gz \
            file://run-ptest \
            "
-SRC_URI[sha256sum] = "0112119b499072b4800ff25572eb139569879d321a87afa625ff863acc762099"
+SRC_URI[sha256sum] = "06a7d931bcfe67edd272a9e37e824f129d64e205c092d07a89edb1065ef4d192"
 
 inherit cmake ptest
 
