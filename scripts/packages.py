@@ -11,7 +11,8 @@ stand in dist/ by tools that did not write them (tar, gzip, dpkg-deb):
 - the feed index, Packages and Packages.gz, beside them;
 - a .deb per Debian architecture of DEBIAN, built by dpkg-buildpackage
   from packaging/debian (replay.py's debian): natively, or cross-built with
-  Debian's cross compiler and the nocheck profile.
+  Debian's cross compiler and the nocheck profile in a Debian root of
+  their own (replay.py's debian_root).
 
 Each .ipk is what OpenWrt's scripts/ipkg-build writes: a gzip-compressed tar
 (not an ar archive) of ./debian-binary ("2.0"), ./data.tar.gz and
@@ -44,14 +45,15 @@ TIMEOUT = 60  # seconds for one emulated run
 
 # Debian's architectures with a package: the qemu-user program and CPU model
 # of the architecture's baseline, on which the packaged binary runs the case
-# table (none: this host's). Left out: armel, mipsel and mips64el, which
-# Debian's security archive does not carry, so that their libc6-dev, whose
-# version must equal this host's, cannot be installed beside it.
+# table (none: this host's).
 DEBIAN = [
     ("amd64", None, None),
     ("arm64", "qemu-aarch64", "cortex-a53"),
+    ("armel", "qemu-arm", "arm926"),  # ARMv5TE, soft float
     ("armhf", "qemu-arm", "cortex-a9,neon=off"),  # ARMv7 with VFPv3-D16
     ("i386", "qemu-i386", "pentium2"),  # i686
+    ("mipsel", "qemu-mipsel", "24Kf"),  # MIPS32r2 with its FPU
+    ("mips64el", "qemu-mips64el", "5KEf"),  # MIPS64r2 with its FPU
 ]
 
 # The control scripts that include/package-pack.mk gives every OpenWrt
@@ -401,17 +403,25 @@ def debs(dist, work, rows):
     and its binary run over the case table: the names written to DIST;
     appends to ROWS what each is for and holds."""
     names, version = [], replay.debian_version()
+    root = os.path.join(work, "debian-root")
+    started = time.monotonic()
+    replay.debian_root(root, [arch for arch, qemu, _ in DEBIAN if qemu])
+    print(f"packages: the cross builds' Debian root made in {time.monotonic() - started:.0f} s")
     for arch, qemu, model in DEBIAN:
         emulator = []
         if qemu:
+            # The root's cross C library of the architecture: its own libc6
+            # has absolute links (/lib64/ld.so.1 on mips64el), which qemu
+            # would follow out of the root.
             triplet = subprocess.run(["dpkg-architecture", "-a", arch, "-qDEB_HOST_GNU_TYPE"],
                                      capture_output=True, text=True, check=True).stdout.strip()
-            emulator = [qemu, "-L", f"/usr/{triplet}", "-cpu", model]
+            emulator = [qemu, "-L", os.path.join(root, "usr", triplet), "-cpu", model]
         built = []
         for attempt in ("a", "b"):
             folder = os.path.join(work, f"deb-{arch}-{attempt}")
             os.makedirs(folder)
-            runner, binary, deb = replay.debian("host", folder, arch=arch, emulator=emulator)
+            runner, binary, deb = replay.debian("host", folder, arch=arch, emulator=emulator,
+                                                root=root if qemu else None)
             with open(deb, "rb") as data:
                 built.append(data.read())
         if built[0] != built[1]:

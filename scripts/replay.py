@@ -632,6 +632,7 @@ def alpine(target, work):
 DEBIAN_NAMES = {"libgtest-dev": "gtest", "python3": "python3", "python3:any": "python3",
                 "dash": "dash", "valgrind": "valgrind", "clang-tidy": "lint", "cppcheck": "lint"}
 LINTIAN_FAIL = "error,warning"
+DEBIAN_MIRROR = "http://deb.debian.org/debian"
 
 
 def debian_version():
@@ -640,14 +641,67 @@ def debian_version():
         return re.match(r"ip4add \(([^)]+)\)", text.read()).group(1)
 
 
-def debian(target, work, out=None, arch=None, emulator=()):
+def build_depends(cross):
+    """The recipe's Build-Depends, by name (for a cross build, those outside
+    <!nocheck>, as the nocheck profile has them)."""
+    with open(os.path.join(PACKAGING, "debian", "control"), encoding="utf-8") as text:
+        control = text.read()
+    field = re.search(r"(?ms)^Build-Depends:(.*?)^\S", control).group(1)
+    return [re.split(r"[\s(<\[]", item.strip())[0] for item in field.split(",")
+            if item.strip() and not (cross and "<!nocheck>" in item)]
+
+
+def debian_root(path, archs):
+    """A Debian 12 root at PATH for the cross builds: build-essential, the
+    recipe's Build-Depends outside <!nocheck>, and for every foreign
+    architecture of ARCHS Debian's cross compilers and its libc6-dev, which
+    dpkg-shlibdeps needs. Each foreign libc6-dev must have the very version
+    of the native one (Multi-Arch: same), and this host takes its updates
+    from the security archive, which carries neither armel, mipsel nor
+    mips64el and whose foreign indices can lag its Release (apt then fails):
+    so the root has the main archive and its updates alone, the same
+    versions for every architecture, and the host needs no foreign one."""
+    native = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True,
+                            check=True).stdout.strip()
+    foreign = [arch for arch in archs if arch != native]
+    include = build_depends(cross=True)
+    for arch in foreign:
+        include += [f"crossbuild-essential-{arch}", f"libc6-dev:{arch}"]
+    # The archive reachable here is a dated snapshot, whose Release files
+    # have expired.
+    done = subprocess.run(
+        ["mmdebstrap", "--quiet", "--variant=buildd",
+         "--architectures=" + ",".join([native] + foreign), "--include=" + ",".join(include),
+         '--aptopt=Acquire::Check-Valid-Until "false"', "bookworm", path,
+         f"deb {DEBIAN_MIRROR} bookworm main", f"deb {DEBIAN_MIRROR} bookworm-updates main"],
+        capture_output=True, text=True, check=False)
+    if done.returncode != 0:
+        print(done.stdout + done.stderr)
+        sys.exit("replay: debian: mmdebstrap could not make the cross builds' root")
+    os.makedirs(os.path.join(path, "build"))
+
+
+def in_root(root, work, folder, command, env):
+    """The shell text that runs COMMAND (a list) in ROOT, in WORK's FOLDER
+    with WORK at /build and nothing of this host's environment but ENV; its
+    mounts end with the namespace that run() makes."""
+    assignments = " ".join(f"{key}={shlex.quote(value)}" for key, value in env.items())
+    inner = f"cd /build/{shlex.quote(folder)} && {shlex.join(command)}"
+    where = shlex.quote(root)
+    return (f"mount --bind {shlex.quote(work)} {where}/build && "
+            f"mount -t proc proc {where}/proc && mount --bind /dev {where}/dev && "
+            f"chroot {where} /usr/bin/env -i {assignments} sh -c {shlex.quote(inner)}")
+
+
+def debian(target, work, out=None, arch=None, emulator=(), root=None):
     """Debian's own build, for real: dpkg-buildpackage -us -uc -b on the
     release's archive as the orig tarball, with packaging/debian as its
     debian/ folder, the suite run by dh_auto_test; then lintian, which must
-    report no error and no warning. A foreign ARCH is cross-built with
-    Debian's cross compiler (-a ARCH) and the nocheck profile, as
-    dh_auto_test runs no cross build's suite: its binary runs the case table
-    under EMULATOR instead. Returns what runs it, the binary and the .deb."""
+    report no error and no warning. A foreign ARCH is cross-built in ROOT
+    (debian_root) with Debian's cross compiler (-a ARCH) and the nocheck
+    profile, as dh_auto_test runs no cross build's suite: its binary runs
+    the case table under EMULATOR instead. Returns what runs it, the binary
+    and the .deb."""
     if target != "host":
         sys.exit("replay: debian builds for the host's Debian architectures (-a ARCH)")
     native = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True,
@@ -660,20 +714,21 @@ def debian(target, work, out=None, arch=None, emulator=()):
     unpack(archive, work)
     tree = os.path.join(work, f"ip4add-{release_version}")
     shutil.copytree(os.path.join(PACKAGING, "debian"), os.path.join(tree, "debian"))
-    with open(os.path.join(tree, "debian", "control"), encoding="utf-8") as text:
-        control = text.read()
-    build_depends = re.search(r"(?ms)^Build-Depends:(.*?)^\S", control).group(1)
-    # What the build may use: what it declares (for the nocheck profile,
-    # what it declares outside <!nocheck>)
-    declared = [re.split(r"[\s(<\[]", item.strip())[0] for item in build_depends.split(",")
-                if item.strip() and not (cross and "<!nocheck>" in item)]
-    keep = [DEBIAN_NAMES[name] for name in declared if name in DEBIAN_NAMES]
     log = []
     command, env = ["dpkg-buildpackage", "-us", "-uc", "-b"], base_env({})
     if cross:
+        # The root holds what the recipe declares and nothing else, so that
+        # nothing of this host needs hiding.
+        if root is None:
+            sys.exit(f"replay: debian: a cross build ({arch}) runs in a root of its own")
         command += [f"--host-arch={arch}", "--build-profiles=nocheck"]
         env["DEB_BUILD_OPTIONS"] = "nocheck"
-    run(command, tree, env, keep=keep, log=log)
+        run(in_root(root, work, os.path.basename(tree), command, env), work, base_env({}),
+            keep=list(TEST_TOOLS), log=log)
+    else:
+        # What the build may use: what it declares.
+        keep = [DEBIAN_NAMES[name] for name in build_depends(cross) if name in DEBIAN_NAMES]
+        run(command, tree, env, keep=keep, log=log)
     if not cross:
         result = re.search(r"(\d+)% tests passed, (\d+) tests failed out of (\d+)",
                            "".join(log))
