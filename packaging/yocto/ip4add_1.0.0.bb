@@ -10,7 +10,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=71d5f27e229407236dedd8bf7dce00bb"
 SRC_URI = "https://ip4add.example.org/releases/ip4add-${PV}.tar.gz \
            file://run-ptest \
            "
-SRC_URI[sha256sum] = "06a7d931bcfe67edd272a9e37e824f129d64e205c092d07a89edb1065ef4d192"
+SRC_URI[sha256sum] = "5c9a115cdc0160110f0b137027b9484b4a3ff4194331304d43b2f74d159d222b"
 
 inherit cmake ptest
 
