@@ -10,7 +10,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=71d5f27e229407236dedd8bf7dce00bb"
 SRC_URI = "https://ip4add.example.org/releases/ip4add-${PV}.tar.gz \
            file://run-ptest \
            "
-SRC_URI[sha256sum] = "f91ba99d53d01017d3bdd4a94af7d8262c382e9427f31ea3eb0c0f515ff40e30"
+SRC_URI[sha256sum] = "73117b8d26399377a7464405c8d50613ab8dc5ddf50875ea273ecad63bac25b7"
 
 inherit cmake ptest
 
