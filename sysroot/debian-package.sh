@@ -56,7 +56,14 @@ options=(-qq -o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt/pa
   -o "Dir::State::Lists=$apt/lists" -o Debug::NoLocking=true -o APT::Sandbox::User=root)
 [ "$kind" = source ] || options+=(-o "APT::Architectures::=$arch" -o Dir::State::status=/dev/null)
 
-apt-get "${options[@]}" update >&2
+# A mirror caught in its sync can serve one suite's index for one
+# architecture at a size its Release does not list (apt: "Mirror sync in
+# progress?"), for days: apt then leaves that index out and fails the
+# update. What it did fetch is still checked against its Release, and
+# every package comes with the hash of the index that names it, so go on
+# with those; a package that only the missing index names is not found.
+apt-get "${options[@]}" update >&2 ||
+  echo "debian-package: some of the archive's indices could not be fetched; using the others" >&2
 [ -z "$dest" ] || mkdir -p "$dest"
 cd "$apt/download"
 if [ "$kind" = source ]; then
