@@ -10,7 +10,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=71d5f27e229407236dedd8bf7dce00bb"
 SRC_URI = "https://ip4add.example.org/releases/ip4add-${PV}.tar.gz \
            file://run-ptest \
            "
-SRC_URI[sha256sum] = "a251e265d087f8991b8a880334251e1f9b95f06ec225ae109a6daf8a5be15e3a"
+SRC_URI[sha256sum] = "104ffcf4bbcc7e52ab52cb5a43ff5b93b7fcc51aa37ac6ff502725b4bb9a0802"
 
 inherit cmake ptest
 
