@@ -635,6 +635,12 @@ LINTIAN_FAIL = "error,warning"
 DEBIAN_MIRROR = "http://deb.debian.org/debian"
 
 
+def native_arch():
+    """This host's Debian architecture."""
+    return subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True,
+                          check=True).stdout.strip()
+
+
 def debian_version():
     """The Debian package's version, as its changelog's first line has it."""
     with open(os.path.join(PACKAGING, "debian", "changelog"), encoding="utf-8") as text:
@@ -661,8 +667,7 @@ def debian_root(path, archs):
     mips64el and whose foreign indices can lag its Release (apt then fails):
     so the root has the main archive and its updates alone, the same
     versions for every architecture, and the host needs no foreign one."""
-    native = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True,
-                            check=True).stdout.strip()
+    native = native_arch()
     foreign = [arch for arch in archs if arch != native]
     include = build_depends(cross=True)
     for arch in foreign:
@@ -704,8 +709,7 @@ def debian(target, work, out=None, arch=None, emulator=(), root=None):
     and the .deb."""
     if target != "host":
         sys.exit("replay: debian builds for the host's Debian architectures (-a ARCH)")
-    native = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True,
-                            check=True).stdout.strip()
+    native = native_arch()
     arch = arch or native
     cross = arch != native
     release_version, deb_version = recipes.version(), debian_version()
@@ -727,9 +731,9 @@ def debian(target, work, out=None, arch=None, emulator=(), root=None):
             keep=list(TEST_TOOLS), log=log)
     else:
         # What the build may use: what it declares.
-        keep = [DEBIAN_NAMES[name] for name in build_depends(cross) if name in DEBIAN_NAMES]
+        keep = [DEBIAN_NAMES[name] for name in build_depends(cross=False)
+                if name in DEBIAN_NAMES]
         run(command, tree, env, keep=keep, log=log)
-    if not cross:
         result = re.search(r"(\d+)% tests passed, (\d+) tests failed out of (\d+)",
                            "".join(log))
         if not result or result.group(2) != "0":
