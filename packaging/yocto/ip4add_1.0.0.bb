@@ -10,7 +10,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=71d5f27e229407236dedd8bf7dce00bb"
 SRC_URI = "https://ip4add.example.org/releases/ip4add-${PV}.tar.gz \
            file://run-ptest \
            "
-SRC_URI[sha256sum] = "104ffcf4bbcc7e52ab52cb5a43ff5b93b7fcc51aa37ac6ff502725b4bb9a0802"
+SRC_URI[sha256sum] = "126c001006ada9a7aee1386929420934fe88ccc4304747e8a77b81154f04575e"
 
 inherit cmake ptest
 
