@@ -37,7 +37,9 @@ guest's uname -m line that runs there, check it by its line of SHA256SUMS,
 and install it so that ip4add 5 10.0.0.1 prints 10.0.0.6 from the PATH;
 then check and install the family's dynamic file the same way. The source
 archive ip4add-VERSION.tar.gz (the committed tree, recipes.py) must build
-and pass the host's suite unpacked in a bare folder. Then the packages
+and pass the host's suite unpacked in a bare folder; the packaging recipes
+stand beside it in DIR/packaging/, each with the archive's checksum written
+in as its system's own update step writes it. Then the packages
 (packages.py): an .ipk per OpenWrt package architecture served (its
 family's dynamic file) and per Entware architecture (the static file), the
 feed index Packages and Packages.gz, and the Debian packages, each checked
@@ -429,11 +431,11 @@ def uname_table(order):
 
 def source_archive(dist, release_version):
     """ip4add-VERSION.tar.gz of the committed tree (HEAD), the same bytes for
-    the same tree (recipes.py, whose recipes carry its checksum); it must
-    build and pass the host's suite unpacked in a bare folder."""
+    the same tree (recipes.py); it must build and pass the host's suite
+    unpacked in a bare folder."""
     name = f"ip4add-{release_version}.tar.gz"
     path = os.path.join(dist, name)
-    recipes.source_archive(path, release_version)
+    data = recipes.source_archive(path, release_version)
     with tempfile.TemporaryDirectory() as scratch:
         subprocess.run(["tar", "-xzf", path, "-C", scratch], check=True)
         tree = os.path.join(scratch, f"ip4add-{release_version}")
@@ -444,8 +446,25 @@ def source_archive(dist, release_version):
                      f"{check.stdout[-3000:]}{check.stderr[-3000:]}")
         passed = re.search(r"tests passed, (\d+) tests failed out of (\d+)", check.stdout)
     print(f"release: {name} builds and passes its {passed.group(2)} tests in a bare folder")
-    with open(path, "rb") as data:
-        return {"name": name, "digest": hashlib.sha256(data.read()).hexdigest()}
+    return {"name": name, "data": data}
+
+
+def shipped_recipes(dist, archive, release_version):
+    """packaging/ of the committed tree into DIST, each recipe with the
+    checksum of the source archive beside it, as its system's update step
+    writes it: what a packager copies comes with the archive it names.
+    Returns the files' names."""
+    names = []
+    for name, (mode, data) in sorted(recipes.released(archive, release_version).items()):
+        path = os.path.join(dist, "packaging", name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as out:
+            out.write(data)
+        os.chmod(path, mode)
+        names.append(f"packaging/{name}")
+    print(f"release: {len(names)} files of the packaging recipes, with the checksums of "
+          "the source archive")
+    return names
 
 
 def notice(releases):
@@ -487,12 +506,16 @@ def main():
     args = parser.parse_args()
     if os.geteuid() != 0:
         sys.exit("release: needs root: the Debian packages are built in a mount namespace "
-                 "that hides the test tools they do not declare (replay.py)")
+                 "that hides the test tools they do not declare (system_build.py)")
 
+    release_version = recipes.version()
+    stale = recipes.stale(recipes.tree_files(release_version))
+    if stale:
+        sys.exit(f"release: the recipes {', '.join(stale)} are not current: run python3 "
+                 "scripts/recipes.py and commit")
     # A release folder holds one release: nothing stale beside it.
     shutil.rmtree(args.dist, ignore_errors=True)
     os.makedirs(args.dist)
-    release_version = recipes.version()
     plugin = bench_common.plugin()
     releases = []
     for row in targets.rows():
@@ -506,6 +529,7 @@ def main():
               f"{len(releases[-1]['ran'])} CPU models, died on {len(releases[-1]['died'])}")
     archive = source_archive(args.dist, release_version)
     names = [release["name"] for release in releases] + [archive["name"]]
+    names += shipped_recipes(args.dist, archive["data"], release_version)
     packaged, packages_table = packages.write(args.dist, *served(releases))
     names += packaged
     with open(os.path.join(args.dist, "SHA256SUMS"), "w", encoding="utf-8") as sums:

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """The release's checks of its .ipk files and feed index catch each format
-fault that opkg would trip on: a package as scripts/packages.py writes it
-passes, and each case of the table, that package with one fault, fails
+fault that opkg would trip on: a package as scripts/formats/ipk.py writes
+it passes, and each case of the table, that package with one fault, fails
 with its reason. No emulator is needed: the checks of the archive alone.
 
-usage: packages_test.py
+usage: PYTHONPATH=scripts packages_test.py (as CTest runs it)
 """
 import io
 import os
@@ -12,8 +12,8 @@ import sys
 import tarfile
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
-import packages  # noqa: E402  (the scripts folder is no package)
+from formats import feeds, ipk
+from formats.tarball import gunzip, gzip_n, tar_gnu
 
 EPOCH = 1700000000
 RECIPE = {"PKG_NAME": "ip4add", "PKG_VERSION": "1.0.0", "PKG_RELEASE": "1",
@@ -21,12 +21,12 @@ RECIPE = {"PKG_NAME": "ip4add", "PKG_VERSION": "1.0.0", "PKG_RELEASE": "1",
           "URL": "https://ip4add.example.org", "PKG_MAINTAINER": "m <m@example.org>",
           "description": "  a line\n  another\n"}
 WANT = {"arch": "mips_24kc", "version": "1.0.0-r1", "folder": "usr/bin",
-        "scripts": sorted(packages.OPENWRT_SCRIPTS), "epoch": EPOCH}
+        "scripts": sorted(ipk.OPENWRT_SCRIPTS), "epoch": EPOCH}
 
 
 def unpack(data):
     """The .ipk's three members: {name: bytes}."""
-    with tarfile.open(fileobj=io.BytesIO(packages.gunzip(data, "test"))) as outer:
+    with tarfile.open(fileobj=io.BytesIO(gunzip(data, "test"))) as outer:
         return {m.name: outer.extractfile(m).read() for m in outer.getmembers()}
 
 
@@ -37,28 +37,28 @@ def repack(parts, tar_format=tarfile.GNU_FORMAT, uid=0, mtime=EPOCH):
             info = tarfile.TarInfo(name)
             info.size, info.mode, info.mtime, info.uid = len(parts[name]), 0o644, mtime, uid
             tar.addfile(info, io.BytesIO(parts[name]))
-    return packages.gzip_n(out.getvalue())
+    return gzip_n(out.getvalue())
 
 
 def with_data(parts, mode):
     """The package with its program stored in MODE."""
     program = b"\x7fELF program"
-    data = packages.tar_gnu([(".", 0o755, None), ("./usr", 0o755, None),
+    data = tar_gnu([(".", 0o755, None), ("./usr", 0o755, None),
                              ("./usr/bin", 0o755, None), ("./usr/bin/ip4add", mode, program)],
                             EPOCH)
-    return dict(parts, **{"./data.tar.gz": packages.gzip_n(data)})
+    return dict(parts, **{"./data.tar.gz": gzip_n(data)})
 
 
 def with_control(parts, old, new):
     """The package with OLD replaced by NEW in its control file."""
-    with tarfile.open(fileobj=io.BytesIO(packages.gunzip(parts["./control.tar.gz"], "t"))) as c:
+    with tarfile.open(fileobj=io.BytesIO(gunzip(parts["./control.tar.gz"], "t"))) as c:
         files = {m.name: (m.mode, c.extractfile(m).read() if m.isfile() else None)
                  for m in c.getmembers()}
     control = files["./control"][1].replace(old.encode(), new.encode())
     members = [(".", 0o755, None), ("./control", 0o644, control)] + [
         (name, mode, data) for name, (mode, data) in sorted(files.items())
         if name not in ("./", ".", "./control")]
-    return dict(parts, **{"./control.tar.gz": packages.gzip_n(packages.tar_gnu(members, EPOCH))})
+    return dict(parts, **{"./control.tar.gz": gzip_n(tar_gnu(members, EPOCH))})
 
 
 def cases(good):
@@ -96,17 +96,17 @@ def main():
         program = os.path.join(work, "ip4add")
         with open(program, "wb") as out:
             out.write(b"\x7fELF program")
-        name, good = packages.ipk(program, "openwrt", "mips_24kc", RECIPE, EPOCH)
+        name, good = ipk.ipk(program, "openwrt", "mips_24kc", RECIPE, EPOCH)
         feed = os.path.join(work, "feed")
         os.makedirs(feed)
         with open(os.path.join(feed, name), "wb") as out:
             out.write(good)
         os.makedirs(os.path.join(work, "good"))
-        packages.check_archive(os.path.join(feed, name), WANT, os.path.join(work, "good"))
-        for index_name, data in zip(("Packages", "Packages.gz"), packages.index(feed, [name])):
+        ipk.check_archive(os.path.join(feed, name), WANT, os.path.join(work, "good"))
+        for index_name, data in zip(("Packages", "Packages.gz"), feeds.index(feed, [name])):
             with open(os.path.join(feed, index_name), "wb") as out:
                 out.write(data)
-        packages.check_index(feed, [name])
+        feeds.check_index(feed, [name])
         print("packages: a package as written passes, and so does its index")
         for case, file_name, data, reason in cases(good):
             folder = os.path.join(work, case.replace(" ", "-"))
@@ -114,7 +114,7 @@ def main():
             path = os.path.join(folder, file_name)
             with open(path, "wb") as out:
                 out.write(data)
-            ok, said = fails(lambda: packages.check_archive(
+            ok, said = fails(lambda: ipk.check_archive(
                 path, WANT, os.path.join(folder, "unpacked")), reason)
             failed += not ok
             print(f"{'ok' if ok else 'FAULT MISSED'}: {case}: {said}")
@@ -125,8 +125,8 @@ def main():
             out.write(stanza.replace(f"Size: {len(good)}", f"Size: {len(good) + 1}"))
         with open(os.path.join(feed, "Packages.gz"), "wb") as out:
             with open(os.path.join(feed, "Packages"), "rb") as text:
-                out.write(packages.gzip_n(text.read(), 9))
-        ok, said = fails(lambda: packages.check_index(feed, [name]), "Size or SHA256sum")
+                out.write(gzip_n(text.read(), 9))
+        ok, said = fails(lambda: feeds.check_index(feed, [name]), "Size or SHA256sum")
         failed += not ok
         print(f"{'ok' if ok else 'FAULT MISSED'}: index with a wrong Size: {said}")
     print(f"packages: {len(cases(good)) + 1 - failed} of {len(cases(good)) + 1} faults caught")

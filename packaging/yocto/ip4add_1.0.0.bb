@@ -10,7 +10,6 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=71d5f27e229407236dedd8bf7dce00bb"
 SRC_URI = "https://ip4add.example.org/releases/ip4add-${PV}.tar.gz \
            file://run-ptest \
            "
-SRC_URI[sha256sum] = "126c001006ada9a7aee1386929420934fe88ccc4304747e8a77b81154f04575e"
 
 inherit cmake ptest
 
