@@ -90,9 +90,6 @@ class Adb:
     def root(self, value):
         struct.pack_into("<I", self.data, 4, value)
 
-    def offset(self, value):
-        return value & 0x0FFFFFFF
-
 
 def block(kind, content):
     raw = struct.pack("<I", kind << 30 | (4 + len(content))) + content
@@ -182,7 +179,7 @@ def package(info, files, scripts, epoch):
     package_slots.append(adb.obj(script_slots))
     adb.root(adb.obj(package_slots))
     # The unique id: SHA-256 of the block with the id's bytes zero, cut short.
-    at = adb.offset(uid) + 1
+    at = (uid & 0x0FFFFFFF) + 1  # past the blob's length byte
     adb.data[at:at + UID_BYTES] = hashlib.sha256(adb.data).digest()[:UID_BYTES]
     content = bytes(adb.data)
     return b"ADB.pckg" + block(BLOCK_ADB, content) + b"".join(data_blocks), content

@@ -76,5 +76,6 @@ def build(target, work):
         if not result or result.group(2) != "0":
             sys.exit("replay: alpine: check() did not pass the suite")
         say(f"alpine: check() ran the suite: {result.group(3)} tests, {result.group(2)} failed")
-    return toolchain.emulator, check_tree("alpine (pkgdir)", pkgdir, ["usr/share/man/man1/ip4add.1"])
+    return toolchain.emulator, check_tree("alpine (pkgdir)", pkgdir,
+                                          ["usr/share/man/man1/ip4add.1"])
 

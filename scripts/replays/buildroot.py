@@ -102,5 +102,5 @@ set(CMAKE_CXX_COMPILER "{toolchain.cxx}")
         log=log)  # $(PKG)_INSTALL_TARGET_OPTS
     no_warnings("buildroot", "".join(log))
     return toolchain.emulator, check_tree("buildroot (TARGET_DIR)", target_dir,
-                                 ["usr/share/man/man1/ip4add.1"])
+                                          ["usr/share/man/man1/ip4add.1"])
 
