@@ -8,9 +8,11 @@ usage: PYTHONPATH=scripts apk3_test.py DATA_DIR (as CTest runs it)
 """
 import base64
 import os
+import shutil
 import sys
+import tempfile
 
-from formats import apk3
+from formats import adb, apk3
 
 HELLO = ({"name": "hello", "version": "1.0.0-r1", "description": "a test package",
           "arch": "mipsel_24kc", "license": "MIT", "origin": "hello",
@@ -51,6 +53,20 @@ def main():
         ("the packages' entries read back", [entry[apk3.INFO["name"] - 1] for entry in
                                             apk3.root_of(made_index)[1]], [b"hello", b"libc"]),
     ]
+    with tempfile.TemporaryDirectory() as work:
+        feed = os.path.join(work, "mipsel_24kc")
+        os.makedirs(feed)
+        for name in ("hello-1.0.0-r1.apk", "libc-1.2.5-r4.apk", "packages.adb"):
+            shutil.copy(os.path.join(sys.argv[1], name), feed)
+        try:
+            listed = adb.check_feed(feed, "mipsel_24kc", pem.encode(), work)
+        except SystemExit as refused:
+            listed = str(refused)
+        cases.append(("apk's signed index, as the release's check reads it", listed, 2))
+    cases.append(("apk's package, as the release's reader reads it",
+                  adb.Reader(adb.read(read("hello-1.0.0-r1.uncompressed.apk"), "hello")[1],
+                             "hello").root(adb.PACKAGE)["scripts"],
+                  {"post-install": b"#!/bin/sh\nexit 0\n"}))
     failed = 0
     for what, ours, apks in cases:
         same = ours == apks

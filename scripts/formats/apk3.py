@@ -259,3 +259,55 @@ def signed_index(content, key, signature):
     block (KEY, the key id; SIGNATURE, DER)."""
     sig = bytes([SIGN_VERSION, HASH_SHA512]) + key + signature
     return b"ADB.indx" + block(BLOCK_ADB, content) + block(BLOCK_SIG, sig)
+
+
+def _openwrt_script(lines):
+    return "#!/bin/sh\n" + "".join(line + "\n" for line in lines)
+
+
+# The scripts that OpenWrt's include/package-pack.mk gives every apk
+# package: the firmware's own defaults (add_group_and_user, default_postinst,
+# default_prerm), nothing where there is no /lib/functions.sh.
+FUNCTIONS = ['[ -s ${IPKG_INSTROOT}/lib/functions.sh ] || exit 0',
+             '. ${IPKG_INSTROOT}/lib/functions.sh', 'export root="${IPKG_INSTROOT}"',
+             'export pkgname="{name}"']
+POST_INSTALL = ['[ "${IPKG_NO_SCRIPT}" = "1" ] && exit 0'] + FUNCTIONS + [
+    "add_group_and_user", "default_postinst"]
+
+
+def openwrt_scripts(name):
+    post_install = [line.replace("{name}", name) for line in POST_INSTALL]
+    return {"post-install": _openwrt_script(post_install),
+            "post-upgrade": _openwrt_script(["export PKG_UPGRADE=1"] + post_install),
+            "pre-deinstall": _openwrt_script(
+                [line.replace("{name}", name) for line in FUNCTIONS] + ["default_prerm"])}
+
+
+def openwrt_version(recipe):
+    """OpenWrt's VERSION for apk: PKG_VERSION-rPKG_RELEASE."""
+    return f"{recipe['PKG_VERSION']}-r{recipe['PKG_RELEASE']}"
+
+
+def openwrt_package(program, arch, recipe, epoch):
+    """The .apk (deflated) that OpenWrt 25.12's package-pack.mk makes with apk
+    mkpkg from the recipe's install step: PROGRAM as /usr/bin/NAME, and
+    lib/apk/packages/NAME.list, the sorted list of the other files; for
+    package architecture ARCH. Returns (file name, bytes)."""
+    name = recipe["PKG_NAME"]
+    files = {f"usr/bin/{name}": (0o755, program),
+             f"lib/apk/packages/{name}.list": (0o644, f"/usr/bin/{name}\n".encode())}
+    info = {"name": name, "version": openwrt_version(recipe),
+            # make's $(strip) of the description: whitespace runs made one space
+            "description": " ".join(recipe["description"].split()), "arch": arch,
+            "license": recipe["PKG_LICENSE"],
+            "origin": f"feeds/packages/{recipe['SECTION']}/{name}", "url": recipe["URL"],
+            "maintainer": recipe["PKG_MAINTAINER"], "depends": ["libc"]}
+    raw, _ = package(info, files, openwrt_scripts(name), epoch)
+    return f"{name}-{info['version']}.apk", compress(raw)
+
+
+def signed_feed(packages, sign, key):
+    """packages.adb (deflated) of PACKAGES [(file bytes)], signed: SIGN(message)
+    gives the DER signature, KEY the key id."""
+    content = index([(data, len(data)) for data in packages])
+    return compress(signed_index(content, key, sign(signed_message(b"indx", key, content))))

@@ -1,0 +1,103 @@
+"""The release's signing keys, and signing and checking with them through
+openssl (which the clients' own checks match: apk's are openssl's calls).
+
+A key folder holds the private halves under fixed names (KEY_FILES); the
+release is given one with --keys DIR or IP4ADD_KEYS. Without one it makes
+throwaway keys in its build folder and says so, in its output and in the
+KEYS file of the release, so that a test release is never taken for a
+signed one. Only public halves are ever written into a release.
+"""
+import base64
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+
+# The private key of each scheme in a key folder, and how a throwaway one is made.
+KEY_FILES = {
+    # apk v3 (OpenWrt 25.12 and later): EC P-256, as OpenWrt's own keys
+    "apk": ("apk-ec-p256.pem", ["openssl", "ecparam", "-name", "prime256v1", "-genkey",
+                                "-noout", "-out"]),
+    # apk v2 (Alpine): RSA, as abuild-keygen makes them
+    "alpine": ("alpine-rsa.pem", ["openssl", "genrsa", "-out"]),
+}
+ENVIRONMENT = "IP4ADD_KEYS"
+
+
+def openssl(*args, data=None):
+    done = subprocess.run(["openssl", *args], input=data, capture_output=True, check=False)
+    if done.returncode:
+        sys.exit(f"keys: openssl {' '.join(args)}: {done.stderr.decode().strip()}")
+    return done.stdout
+
+
+def public_pem(private):
+    return openssl("pkey", "-in", private, "-pubout")
+
+
+def public_der(private):
+    return openssl("pkey", "-in", private, "-pubout", "-outform", "DER")
+
+
+def fingerprint(private):
+    """Eight hex digits of SHA-256 of the public key, to tell keys apart by
+    their files' names."""
+    return hashlib.sha256(public_der(private)).hexdigest()[:8]
+
+
+def ec_point(pem):
+    """The uncompressed point of an EC P-256 public key (PEM bytes): its
+    DER's last 65 bytes, what apk names a key by."""
+    der = base64.b64decode(b"".join(pem.strip().splitlines()[1:-1]))
+    return der[-65:]
+
+
+def sign(private, data, digest):
+    """A signature (DER for EC, PKCS#1 v1.5 for RSA) over DATA with DIGEST
+    (sha256, sha512), as openssl dgst -sign makes it."""
+    return openssl("dgst", f"-{digest}", "-sign", private, data=data)
+
+
+def verify(public_pem_bytes, data, digest, signature, work):
+    """openssl dgst -verify of SIGNATURE over DATA against a public key."""
+    key, sig = os.path.join(work, "verify.pub.pem"), os.path.join(work, "verify.sig")
+    with open(key, "wb") as out:
+        out.write(public_pem_bytes)
+    with open(sig, "wb") as out:
+        out.write(signature)
+    done = subprocess.run(["openssl", "dgst", f"-{digest}", "-verify", key, "-signature", sig],
+                          input=data, capture_output=True, check=False)
+    return done.returncode == 0
+
+
+def release_keys(folder, work):
+    """{scheme: private key path} and whether they are throwaway: from
+    FOLDER (or $IP4ADD_KEYS), else made new in WORK."""
+    folder = folder or os.environ.get(ENVIRONMENT)
+    if folder:
+        found = {scheme: os.path.join(folder, name) for scheme, (name, _) in KEY_FILES.items()}
+        missing = [path for path in found.values() if not os.path.isfile(path)]
+        if missing:
+            sys.exit(f"keys: the key folder has no {', '.join(missing)}")
+        return found, False
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work, mode=0o700)
+    made = {}
+    for scheme, (name, command) in KEY_FILES.items():
+        made[scheme] = os.path.join(work, name)
+        subprocess.run(command + [made[scheme]], capture_output=True, check=True)
+    print(f"keys: THROWAWAY keys made for this build only, in {os.path.relpath(work)}: the "
+          f"release is signed, but by no key anyone publishes (give --keys DIR or "
+          f"${ENVIRONMENT} for a real release)")
+    return made, True
+
+
+def no_private_keys(dist):
+    """Fails if any file under DIST holds a private key, however named."""
+    for folder, _, names in os.walk(dist):
+        for name in names:
+            with open(os.path.join(folder, name), "rb") as data:
+                if b"PRIVATE KEY-----" in data.read():
+                    sys.exit(f"keys: {os.path.relpath(os.path.join(folder, name), dist)} "
+                             "holds a private key")
