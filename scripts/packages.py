@@ -9,20 +9,29 @@ stand in dist/ by tools that did not write them (tar, gzip, dpkg-deb):
   file of the family: Entware's C library is glibc, so a musl file brings
   its own, and the package depends on nothing;
 - the feed index (formats/feeds.py), Packages and Packages.gz, beside them;
+- an apk v3 package (formats/apk3.py) per OpenWrt package architecture
+  served, for OpenWrt 25.12 and later, holding what the .ipk holds, in a
+  feed of its own, apk/ARCH/, with its signed packages.adb;
+- an apk v2 package (formats/apk2.py) per Alpine architecture of ALPINE,
+  holding the static file of the family that ran on its stand-in CPU, in
+  alpine/ARCH/ with its signed APKINDEX.tar.gz;
+- the public keys of both signatures and KEYS, which says whose they are;
 - a .deb (formats/deb.py) per Debian architecture of DEBIAN, built by
   dpkg-buildpackage from packaging/debian: natively, or cross-built with
   Debian's cross compiler and the nocheck profile in a Debian root of
   their own.
 """
+import hashlib
 import os
 import shutil
 import subprocess
 import tempfile
 import time
 
+import keys
 import recipes
 import system_build
-from formats import deb, feeds, ipk
+from formats import adb, apk2, apk3, deb, feeds, ipk
 from formats.tarball import fail
 import openwrt
 
@@ -38,6 +47,145 @@ DEBIAN = [
     ("mipsel", "qemu-mipsel", "24Kf"),  # MIPS32r2 with its FPU
     ("mips64el", "qemu-mips64el", "5KEf"),  # MIPS64r2 with its FPU
 ]
+
+
+# Alpine's architectures with a release file: the qemu-user program and a CPU
+# model of the architecture's baseline, on which the family's files ran.
+# Each package holds the static file: it needs no musl of Alpine's (armhf's
+# loader, ld-musl-armhf.so.1, is not the soft-float file's ld-musl-arm.so.1)
+# and apk computes no so: dependency for it. ppc64le, s390x and loongarch64
+# have no release file.
+ALPINE = [
+    ("x86_64", "qemu-x86_64", "qemu64"),
+    ("x86", "qemu-i386", "pentium3"),
+    ("aarch64", "qemu-aarch64", "cortex-a53"),
+    ("armv7", "qemu-arm", "cortex-a9,neon=off"),  # ARMv7-A with VFPv3-D16
+    ("armhf", "qemu-arm", "arm1176"),  # ARMv6 with VFP: Raspberry Pi 1 and Zero
+    ("riscv64", "qemu-riscv64", "rv64"),
+]
+APK3_FOLDER, ALPINE_FOLDER = "apk", "alpine"
+
+
+def publish_keys(dist, private, throwaway):
+    """The public halves into DIST, under the names that the README gives
+    (throwaway keys under names of their own), and KEYS; returns {scheme:
+    (private key, public PEM, file name)}."""
+    prefix = "ip4add-throwaway" if throwaway else "ip4add"
+    published = {"apk": f"{prefix}.pem", "alpine": f"{prefix}.rsa.pub"}
+    made, lines = {}, []
+    for scheme, name in published.items():
+        pem = keys.public_pem(private[scheme])
+        with open(os.path.join(dist, name), "wb") as out:
+            out.write(pem)
+        made[scheme] = (private[scheme], pem, name)
+        lines.append(f"{name}  SHA-256 of the key: "
+                     f"{hashlib.sha256(keys.public_der(private[scheme])).hexdigest()}")
+    head = ("THROWAWAY KEYS. This release was signed with keys made for one build and then\n"
+            "thrown away: nobody publishes them. It is a test release; do not install it as\n"
+            "a signed one.\n\n" if throwaway else "")
+    with open(os.path.join(dist, "KEYS"), "w", encoding="utf-8") as out:
+        out.write(head + "The release's public keys (their private halves are never in a "
+                  "release):\n\n" + "\n".join(lines) + "\n\n"
+                  f"{published['apk']}: EC P-256; signs {APK3_FOLDER}/ARCH/packages.adb "
+                  "(OpenWrt 25.12 and later). Goes in /etc/apk/keys/.\n"
+                  f"{published['alpine']}: RSA; signs {ALPINE_FOLDER}/ARCH/APKINDEX.tar.gz and "
+                  "every Alpine package. Goes in /etc/apk/keys/ under this name, which the "
+                  "signatures carry.\n")
+    return made, list(published.values()) + ["KEYS"]
+
+
+def apk3_set(served, recipe, epoch):
+    """Every OpenWrt apk v3 package: (arch, name, bytes, the release file)."""
+    made = []
+    for arch, files, _, _ in served:
+        dynamic = next(release for release in files if not release["static"])
+        with open(dynamic["path"], "rb") as data:
+            name, package = apk3.openwrt_package(data.read(), arch, recipe, epoch)
+        made.append((arch, name, package, dynamic))
+    return made
+
+
+def apk3_feeds(dist, served, recipe, epoch, key, work):
+    """apk/ARCH/: the package and its signed packages.adb, per OpenWrt
+    architecture served, checked; returns the names written and, per arch,
+    the package's name."""
+    made = apk3_set(served, recipe, epoch)
+    if [data for _, _, data, _ in made] != [data for _, _, data, _ in
+                                            apk3_set(served, recipe, epoch)]:
+        fail("two writings of the apk v3 packages differ")
+    private, pem, _ = key
+    key_id = apk3.key_id(keys.ec_point(pem))
+    names, by_arch = [], {}
+    for arch, name, package, dynamic in made:
+        folder = os.path.join(dist, APK3_FOLDER, arch)
+        os.makedirs(folder)
+        with open(os.path.join(folder, name), "wb") as out:
+            out.write(package)
+        feed = apk3.signed_feed([package], lambda message: keys.sign(private, message, "sha512"),
+                                key_id)
+        with open(os.path.join(folder, "packages.adb"), "wb") as out:
+            out.write(feed)
+        adb.check_package(package, name, {
+            "name": recipe["PKG_NAME"], "version": apk3.openwrt_version(recipe), "arch": arch,
+            "epoch": epoch, "program": f"usr/bin/{recipe['PKG_NAME']}",
+            "list": f"lib/apk/packages/{recipe['PKG_NAME']}.list",
+            "scripts": sorted(apk3.openwrt_scripts("")), "digest": dynamic["digest"]})
+        adb.check_feed(folder, arch, pem, work)
+        names += [f"{APK3_FOLDER}/{arch}/{name}", f"{APK3_FOLDER}/{arch}/packages.adb"]
+        by_arch[arch] = names[-2]
+    print(f"packages: {len(made)} apk v3 packages and their signed feeds, checked")
+    return names, by_arch
+
+
+def alpine_set(alpine, values, epoch, key):
+    """Every Alpine package: (arch, name, bytes, the release file)."""
+    private, _, key_name = key
+    version = f"{values['pkgver']}-r{values['pkgrel']}"
+    made = []
+    for arch, files, _, _ in alpine:
+        static = next(release for release in files if release["static"])
+        with open(static["path"], "rb") as data:
+            program = data.read()
+        fields = [("pkgname", values["pkgname"]), ("pkgver", version),
+                  ("pkgdesc", values["pkgdesc"]), ("url", values["url"]),
+                  ("builddate", epoch), ("packager", values["maintainer"]),
+                  ("size", len(program)), ("arch", arch), ("origin", values["pkgname"]),
+                  ("maintainer", values["maintainer"]), ("license", values["license"])]
+        package = apk2.package(fields, {f"usr/bin/{values['pkgname']}": (0o755, program)},
+                               epoch, private, key_name)
+        made.append((arch, f"{values['pkgname']}-{version}.apk", package, static))
+    return made
+
+
+def alpine_repository(dist, alpine, epoch, key, work):
+    """alpine/ARCH/: the package and its signed APKINDEX.tar.gz, checked."""
+    values = recipes.alpine_recipe()
+    made = alpine_set(alpine, values, epoch, key)
+    if [data for _, _, data, _ in made] != [data for _, _, data, _ in
+                                            alpine_set(alpine, values, epoch, key)]:
+        fail("two writings of the Alpine packages differ")
+    private, pem, key_name = key
+    names, rows = [], []
+    for arch, name, package, static in made:
+        folder = os.path.join(dist, ALPINE_FOLDER, arch)
+        os.makedirs(folder)
+        path = os.path.join(folder, name)
+        with open(path, "wb") as out:
+            out.write(package)
+        info, control = apk2.check_package(path, {
+            "pkgname": values["pkgname"], "pkgver": f"{values['pkgver']}-r{values['pkgrel']}",
+            "arch": arch, "epoch": epoch, "program": f"usr/bin/{values['pkgname']}",
+            "digest": static["digest"]}, pem, key_name, work)
+        index = apk2.index([(info, control, len(package))],
+                           f"{values['pkgname']} {values['pkgver']}", epoch, private, key_name)
+        with open(os.path.join(folder, "APKINDEX.tar.gz"), "wb") as out:
+            out.write(index)
+        apk2.check_index(folder, arch, pem, key_name, work)
+        names += [f"{ALPINE_FOLDER}/{arch}/{name}", f"{ALPINE_FOLDER}/{arch}/APKINDEX.tar.gz"]
+        rows.append(([f"{ALPINE_FOLDER}/{arch}/{name}"], f"Alpine `{arch}`", f"`{static['name']}`",
+                     static["size"]))
+    print(f"packages: {len(made)} Alpine packages and their signed indexes, checked")
+    return names, rows
 
 
 def ipk_set(served, entware, recipe, epoch):
@@ -97,7 +245,7 @@ def debs(dist, work, rows):
         system_build.run_cases(f"debian ({arch})", emulator, binary)
         shutil.copy(path, dist)
         names.append(os.path.basename(path))
-        rows.append((names[-1], f"Debian `{arch}`", "its own build, on glibc",
+        rows.append(([names[-1]], f"Debian `{arch}`", "its own build, on glibc",
                      os.path.getsize(binary)))
         print(f"packages: {names[-1]}: {len(built[0]):,} bytes, the same from two builds\n"
               + control, end="")
@@ -108,16 +256,18 @@ def table(rows):
     """The packages, what each is for and holds, and the size of the ip4add it
     installs (the package's own size moves with the source's date, which
     its control file and every time in it carry)."""
-    lines = ["| Package | For | Holds | Installs |", "|---|---|---|---:|"]
-    lines += [f"| `{name}` | {what} | {holds} | {size:,} B |" for name, what, holds, size in rows]
+    lines = ["| Packages | For | Holds | Installs |", "|---|---|---|---:|"]
+    lines += [f"| {', '.join(f'`{name}`' for name in names)} | {what} | {holds} | {size:,} B |"
+              for names, what, holds, size in rows]
     return "\n".join(lines) + "\n"
 
 
-def write(dist, served, entware):
+def write(dist, served, entware, alpine, private, throwaway):
     """Writes and checks every package into DIST; returns their names and
-    the table of them. SERVED and ENTWARE: (package architecture, its
-    family's files, qemu program, stand-in CPU model) for every OpenWrt
-    architecture a file serves and for every Entware architecture."""
+    the table of them. SERVED, ENTWARE and ALPINE: (package architecture,
+    its family's files, qemu program, stand-in CPU model) for every OpenWrt
+    architecture a file serves, every Entware and every Alpine
+    architecture. PRIVATE: the signing keys, THROWAWAY or not."""
     recipe = recipes.openwrt_recipe()
     epoch = recipes.source_date()
     made = ipk_set(served, entware, recipe, epoch)
@@ -140,6 +290,13 @@ def write(dist, served, entware):
         print(f"packages: {len(names)} .ipk files ({len(served)} OpenWrt, "
               f"{len(entware)} Entware) and their index, checked; the last control "
               f"file:\n{control}", end="")
-        rows = [(name, want["for"], want["holds"], want["installs"]) for name, _, want in made]
-        names += ["Packages", "Packages.gz"] + debs(dist, work, rows)
+        published, key_names = publish_keys(dist, private, throwaway)
+        apk3_names, apk3_of = apk3_feeds(dist, served, recipe, epoch, published["apk"], work)
+        rows = [([name] + ([apk3_of[want["arch"]]] if want["folder"] == "usr/bin" else []),
+                 want["for"], want["holds"], want["installs"]) for name, _, want in made]
+        alpine_names, alpine_rows = alpine_repository(dist, alpine, epoch, published["alpine"],
+                                                      work)
+        rows += alpine_rows
+        names += ["Packages", "Packages.gz"] + apk3_names + alpine_names + key_names
+        names += debs(dist, work, rows)
     return names, table(rows)

@@ -3,7 +3,7 @@
 against the router's own musl, the tables of what each was run on, and the
 source archive.
 
-usage: python3 scripts/release.py [--dist DIR] [--no-docs]
+usage: python3 scripts/release.py [--dist DIR] [--no-docs] [--keys DIR]
 
 For every target of cmake/targets.cmake with a RELEASE name, in the table's
 order: configures and builds its preset and strips the binary into DIR
@@ -42,9 +42,14 @@ stand beside it in DIR/packaging/, each with the archive's checksum written
 in as its system's own update step writes it. Then the packages
 (packages.py): an .ipk per OpenWrt package architecture served (its
 family's dynamic file) and per Entware architecture (the static file), the
-feed index Packages and Packages.gz, and the Debian packages, each checked
-with tar, gzip and dpkg-deb and its binary run on its stand-in CPU, each
-written twice to the same bytes. Needs root, for the Debian builds. Writes
+feed index Packages and Packages.gz, per OpenWrt architecture an apk v3
+package in a signed feed of its own (apk/ARCH/, for OpenWrt 25.12 and
+later), per Alpine architecture a signed apk v2 package and index
+(alpine/ARCH/), and the Debian packages, each checked with tools and code
+that did not write it (tar, gzip, zlib, openssl, dpkg-deb) and each written
+twice to the same bytes. The signing keys come from --keys DIR or
+$IP4ADD_KEYS (keys.py); without either, throwaway keys are made for the
+build, and the output and KEYS say so. No private key may stand in DIR. Needs root, for the Debian builds. Writes
 SHA256SUMS (of every file but itself),
 LICENSE, NOTICE (musl's copyright, which its licence asks to go with every
 copy) and RELEASE.md into DIR, and the five tables into doc/routers.md
@@ -64,6 +69,7 @@ import tempfile
 
 import bench_common
 import kernel_needs
+import keys
 import openwrt
 import packages
 import readme
@@ -398,7 +404,7 @@ def served(releases):
     """(package architecture, the files of the family that serves it, qemu
     program, stand-in model): for each OpenWrt architecture a family serves
     and for each of Entware's, the first whose files both ran on its
-    stand-in, as in the table."""
+    stand-in, as in the table; and the same for Alpine's."""
     openwrt_archs = [(arch, families_on(releases, qemu, model)[0], qemu, model)
                      for arch, _, _, qemu, model in openwrt.ARCHITECTURES if qemu]
     entware = []
@@ -407,7 +413,13 @@ def served(releases):
         if not fitting:
             sys.exit(f"release: no file ran under {qemu} -cpu {model}, Entware's {feed}")
         entware.append((arch, fitting[0], qemu, model))
-    return openwrt_archs, entware
+    alpine = []
+    for arch, qemu, model in packages.ALPINE:
+        fitting = families_on(releases, qemu, model)
+        if not fitting:
+            sys.exit(f"release: no file ran under {qemu} -cpu {model}, Alpine's {arch}")
+        alpine.append((arch, fitting[0], qemu, model))
+    return openwrt_archs, entware, alpine
 
 
 def kernel_table(releases, versions):
@@ -503,6 +515,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--dist", default=os.path.join(ROOT, "dist"))
     parser.add_argument("--no-docs", action="store_true")
+    parser.add_argument("--keys", help="the folder of the signing keys (default: "
+                        f"${keys.ENVIRONMENT}, else throwaway keys made for this build)")
     args = parser.parse_args()
     if os.geteuid() != 0:
         sys.exit("release: needs root: the Debian packages are built in a mount namespace "
@@ -530,7 +544,8 @@ def main():
     archive = source_archive(args.dist, release_version)
     names = [release["name"] for release in releases] + [archive["name"]]
     names += shipped_recipes(args.dist, archive["data"], release_version)
-    packaged, packages_table = packages.write(args.dist, *served(releases))
+    private, throwaway = keys.release_keys(args.keys, os.path.join(ROOT, "build", "release-keys"))
+    packaged, packages_table = packages.write(args.dist, *served(releases), private, throwaway)
     names += packaged
     with open(os.path.join(args.dist, "SHA256SUMS"), "w", encoding="utf-8") as sums:
         for name in names:
@@ -555,7 +570,10 @@ def main():
     if not args.no_docs:
         for name, table in tables.items():
             readme.replace_section(name, table)
+    keys.no_private_keys(args.dist)
     print("\n".join(tables.values()), end="")
+    if throwaway:
+        print("release: signed with THROWAWAY keys (see KEYS): a test release")
 
 
 if __name__ == "__main__":
