@@ -22,36 +22,15 @@ import zlib
 
 import keys
 from formats.adb import VERSION
-from formats.tarball import fail, gzip_n
+from formats.tarball import fail, gzip_n, tar
 
 CHECKSUM = "APK-TOOLS.checksum.SHA1"
 
 
-def _tar(members, epoch, tar_format, cut):
-    """MEMBERS (name, mode, bytes or None for a folder, PAX records) owned by
-    0:0 with no owner names (tar --numeric-owner)."""
-    out = io.BytesIO()
-    with tarfile.open(fileobj=out, mode="w", format=tar_format) as tar:
-        for name, mode, data, records in members:
-            info = tarfile.TarInfo(name)
-            info.mode, info.mtime, info.uid, info.gid = mode, epoch, 0, 0
-            info.uname = info.gname = ""
-            info.pax_headers = records
-            if data is None:
-                info.type = tarfile.DIRTYPE
-                tar.addfile(info)
-            else:
-                info.size = len(data)
-                tar.addfile(info, io.BytesIO(data))
-        if cut:
-            return out.getvalue()  # before close() writes the end blocks
-    return out.getvalue()
-
-
 def _signature(private, key_name, data, epoch):
     signature = keys.sign(private, data, "sha256")
-    return gzip_n(_tar([(f".SIGN.RSA256.{key_name}", 0o644, signature, {})], epoch,
-                       tarfile.USTAR_FORMAT, cut=True), 9)
+    return gzip_n(tar([(f".SIGN.RSA256.{key_name}", 0o644, signature, {})], epoch,
+                       tarfile.USTAR_FORMAT, True), 9)
 
 
 def pkginfo(fields, datahash):
@@ -69,10 +48,10 @@ def package(fields, files, epoch, private, key_name):
     members = [(f"{folder}/", 0o755, None, {}) for folder in folders]
     members += [(path, mode, data, {CHECKSUM: hashlib.sha1(data).hexdigest()})
                 for path, (mode, data) in sorted(files.items())]
-    data_stream = gzip_n(_tar(sorted(members), epoch, tarfile.PAX_FORMAT, cut=False), 9)
+    data_stream = gzip_n(tar(sorted(members), epoch, tarfile.PAX_FORMAT), 9)
     control = pkginfo(fields, hashlib.sha256(data_stream).hexdigest())
-    control_stream = gzip_n(_tar([(".PKGINFO", 0o644, control, {})], epoch,
-                                 tarfile.USTAR_FORMAT, cut=True), 9)
+    control_stream = gzip_n(tar([(".PKGINFO", 0o644, control, {})], epoch,
+                                 tarfile.USTAR_FORMAT, True), 9)
     return _signature(private, key_name, control_stream, epoch) + control_stream + data_stream
 
 
@@ -99,9 +78,9 @@ def index(packages, description, epoch, private, key_name):
             if value:
                 lines.append(f"{letter}:{value}")
         stanzas.append("\n".join(lines) + "\n\n")
-    index_stream = gzip_n(_tar([("DESCRIPTION", 0o644, description.encode(), {}),
+    index_stream = gzip_n(tar([("DESCRIPTION", 0o644, description.encode(), {}),
                                 ("APKINDEX", 0o644, "".join(stanzas).encode(), {})],
-                               epoch, tarfile.USTAR_FORMAT, cut=False), 9)
+                               epoch, tarfile.USTAR_FORMAT), 9)
     return _signature(private, key_name, index_stream, epoch) + index_stream
 
 

@@ -18,23 +18,33 @@ def gzip_n(data, level=6):
                           check=True).stdout
 
 
-def tar_gnu(members, epoch):
-    """A tar with GNU headers of MEMBERS (name, mode, bytes or None for a
-    folder), in that order, as ipkg-build's tar --format=gnu --numeric-owner
-    --sort=name --mtime writes them under fakeroot."""
+def tar(members, epoch, tar_format=tarfile.GNU_FORMAT, cut=False):
+    """A tar of MEMBERS (name, mode, bytes or None for a folder[, PAX
+    records]), in that order, owned by 0:0 with no owner names
+    (--numeric-owner) and every time EPOCH; CUT leaves out the end blocks,
+    as abuild-tar --cut does."""
     out = io.BytesIO()
-    with tarfile.open(fileobj=out, mode="w", format=tarfile.GNU_FORMAT) as tar:
-        for name, mode, data in members:
+    with tarfile.open(fileobj=out, mode="w", format=tar_format) as archive:
+        for name, mode, data, *records in members:
             info = tarfile.TarInfo(name)
             info.mode, info.mtime, info.uid, info.gid = mode, epoch, 0, 0
-            info.uname = info.gname = ""  # --numeric-owner: no names
+            info.uname = info.gname = ""
+            info.pax_headers = records[0] if records else {}
             if data is None:
                 info.type = tarfile.DIRTYPE
-                tar.addfile(info)
+                archive.addfile(info)
             else:
                 info.size = len(data)
-                tar.addfile(info, io.BytesIO(data))
+                archive.addfile(info, io.BytesIO(data))
+        if cut:
+            return out.getvalue()  # before closing writes the end blocks
     return out.getvalue()
+
+
+def tar_gnu(members, epoch):
+    """A tar with GNU headers, as ipkg-build's tar --format=gnu
+    --numeric-owner --sort=name --mtime writes it under fakeroot."""
+    return tar(members, epoch)
 
 
 def headers(tar_bytes, what):
