@@ -15,7 +15,11 @@ stand in dist/ by tools that did not write them (tar, gzip, dpkg-deb):
 - an apk v2 package (formats/apk2.py) per Alpine architecture of ALPINE,
   holding the static file of the family that ran on its stand-in CPU, in
   alpine/ARCH/ with its signed APKINDEX.tar.gz;
-- the public keys of both signatures and KEYS, which says whose they are;
+- Packages signed for usign (Packages.sig), as OpenWrt's build signs its
+  feeds;
+- the Debian packages in an apt repository, debian/, with Release,
+  InRelease and Release.gpg;
+- the public keys of every signature and KEYS, which says whose they are;
 - a .deb (formats/deb.py) per Debian architecture of DEBIAN, built by
   dpkg-buildpackage from packaging/debian: natively, or cross-built with
   Debian's cross compiler and the nocheck profile in a Debian root of
@@ -31,7 +35,7 @@ import time
 import keys
 import recipes
 import system_build
-from formats import adb, apk2, apk3, deb, feeds, ipk
+from formats import adb, apk2, apk3, apt, deb, feeds, ipk
 from formats.tarball import fail
 import openwrt
 
@@ -63,35 +67,51 @@ ALPINE = [
     ("armhf", "qemu-arm", "arm1176"),  # ARMv6 with VFP: Raspberry Pi 1 and Zero
     ("riscv64", "qemu-riscv64", "rv64"),
 ]
-APK3_FOLDER, ALPINE_FOLDER = "apk", "alpine"
+APK3_FOLDER, ALPINE_FOLDER, DEBIAN_FOLDER = "apk", "alpine", "debian"
+
+
+def key_names(throwaway):
+    """The public keys' file names in a release: the ones the README gives,
+    or names of their own for throwaway keys, which the README's lines then
+    do not find."""
+    prefix = "ip4add-throwaway" if throwaway else "ip4add"
+    return {"apk": f"{prefix}.pem", "alpine": f"{prefix}.rsa.pub",
+            "usign": f"{prefix}.usign.pub", "openpgp": f"{prefix}.gpg"}
 
 
 def publish_keys(dist, private, throwaway):
-    """The public halves into DIST, under the names that the README gives
-    (throwaway keys under names of their own), and KEYS; returns {scheme:
-    (private key, public PEM, file name)}."""
-    prefix = "ip4add-throwaway" if throwaway else "ip4add"
-    published = {"apk": f"{prefix}.pem", "alpine": f"{prefix}.rsa.pub"}
-    made, lines = {}, []
-    for scheme, name in published.items():
-        pem = keys.public_pem(private[scheme])
+    """The public halves into DIST and KEYS, which names them with their
+    fingerprints; returns {scheme: (private key, public key bytes, file
+    name)} and the names written."""
+    names = key_names(throwaway)
+    usign, number = keys.usign_public(private["usign"])
+    keyring, openpgp = keys.openpgp_keyring(private["openpgp"])
+    public = {"apk": keys.public_pem(private["apk"]),
+              "alpine": keys.public_pem(private["alpine"]), "usign": usign, "openpgp": keyring}
+    uses = {
+        "apk": f"EC P-256; signs {APK3_FOLDER}/ARCH/packages.adb (OpenWrt 25.12 and later); "
+               "goes in /etc/apk/keys/",
+        "alpine": f"RSA; signs {ALPINE_FOLDER}/ARCH/APKINDEX.tar.gz and every Alpine package; "
+                  "goes in /etc/apk/keys/ under this very name, which the signatures carry",
+        "usign": f"usign (Ed25519), fingerprint {number}; signs Packages (opkg-key add, or "
+                 f"/etc/opkg/keys/{number}) and SHA256SUMS (usign -V)",
+        "openpgp": f"OpenPGP keyring, key {openpgp}; signs {DEBIAN_FOLDER}/InRelease and "
+                   f"{DEBIAN_FOLDER}/Release.gpg; goes in /etc/apt/keyrings/",
+    }
+    lines = []
+    for scheme, name in names.items():
         with open(os.path.join(dist, name), "wb") as out:
-            out.write(pem)
-        made[scheme] = (private[scheme], pem, name)
-        lines.append(f"{name}  SHA-256 of the key: "
-                     f"{hashlib.sha256(keys.public_der(private[scheme])).hexdigest()}")
+            out.write(public[scheme])
+        lines.append(f"{name}: {uses[scheme]}.\n  SHA-256 of the file: "
+                     f"{hashlib.sha256(public[scheme]).hexdigest()}")
     head = ("THROWAWAY KEYS. This release was signed with keys made for one build and then\n"
             "thrown away: nobody publishes them. It is a test release; do not install it as\n"
             "a signed one.\n\n" if throwaway else "")
     with open(os.path.join(dist, "KEYS"), "w", encoding="utf-8") as out:
         out.write(head + "The release's public keys (their private halves are never in a "
-                  "release):\n\n" + "\n".join(lines) + "\n\n"
-                  f"{published['apk']}: EC P-256; signs {APK3_FOLDER}/ARCH/packages.adb "
-                  "(OpenWrt 25.12 and later). Goes in /etc/apk/keys/.\n"
-                  f"{published['alpine']}: RSA; signs {ALPINE_FOLDER}/ARCH/APKINDEX.tar.gz and "
-                  "every Alpine package. Goes in /etc/apk/keys/ under this name, which the "
-                  "signatures carry.\n")
-    return made, list(published.values()) + ["KEYS"]
+                  "release):\n\n" + "\n".join(lines) + "\n")
+    made = {scheme: (private[scheme], public[scheme], name) for scheme, name in names.items()}
+    return made, list(names.values()) + ["KEYS"]
 
 
 def apk3_set(served, recipe, epoch):
@@ -216,7 +236,8 @@ def ipk_set(served, entware, recipe, epoch):
 
 def debs(dist, work, rows):
     """Every .deb, built twice in two folders (the bytes must agree), checked
-    and its binary run over the case table: the names written to DIST;
+    and its binary run over the case table: the names written to DIST
+    (the repository's folder);
     appends to ROWS what each is for and holds."""
     names, version = [], deb.debian_version()
     root = os.path.join(work, "debian-root")
@@ -244,7 +265,7 @@ def debs(dist, work, rows):
         control = deb.check_deb(path, arch, version)
         system_build.run_cases(f"debian ({arch})", emulator, binary)
         shutil.copy(path, dist)
-        names.append(os.path.basename(path))
+        names.append(f"{DEBIAN_FOLDER}/{os.path.basename(path)}")
         rows.append(([names[-1]], f"Debian `{arch}`", "its own build, on glibc",
                      os.path.getsize(binary)))
         print(f"packages: {names[-1]}: {len(built[0]):,} bytes, the same from two builds\n"
@@ -287,16 +308,28 @@ def write(dist, served, entware, alpine, private, throwaway):
             with open(os.path.join(dist, name), "wb") as out:
                 out.write(data)
         feeds.check_index(dist, names)
+        published, key_files = publish_keys(dist, private, throwaway)
+        feeds.usign_sign(private["usign"], os.path.join(dist, "Packages"))
+        feeds.check_usign(os.path.join(dist, published["usign"][2]),
+                          os.path.join(dist, "Packages"))
         print(f"packages: {len(names)} .ipk files ({len(served)} OpenWrt, "
-              f"{len(entware)} Entware) and their index, checked; the last control "
+              f"{len(entware)} Entware) and their index, signed, checked; the last control "
               f"file:\n{control}", end="")
-        published, key_names = publish_keys(dist, private, throwaway)
         apk3_names, apk3_of = apk3_feeds(dist, served, recipe, epoch, published["apk"], work)
         rows = [([name] + ([apk3_of[want["arch"]]] if want["folder"] == "usr/bin" else []),
                  want["for"], want["holds"], want["installs"]) for name, _, want in made]
         alpine_names, alpine_rows = alpine_repository(dist, alpine, epoch, published["alpine"],
                                                       work)
         rows += alpine_rows
-        names += ["Packages", "Packages.gz"] + apk3_names + alpine_names + key_names
-        names += debs(dist, work, rows)
+        names += ["Packages", "Packages.gz", "Packages.sig"] + apk3_names + alpine_names
+        names += key_files
+        repository = os.path.join(dist, DEBIAN_FOLDER)
+        os.makedirs(repository)
+        names += debs(repository, work, rows)
+        indexes = apt.index(repository, epoch, [arch for arch, _, _ in DEBIAN])
+        indexes += apt.sign(repository, private["openpgp"])
+        sums = apt.check(repository, os.path.join(dist, published["openpgp"][2]))
+        names += [f"{DEBIAN_FOLDER}/{name}" for name in indexes]
+        print(f"packages: the apt repository {DEBIAN_FOLDER}/, its {sums} SHA-256 sums and "
+              "its two signatures checked with gpgv")
     return names, table(rows)

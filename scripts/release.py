@@ -49,8 +49,10 @@ later), per Alpine architecture a signed apk v2 package and index
 that did not write it (tar, gzip, zlib, openssl, dpkg-deb) and each written
 twice to the same bytes. The signing keys come from --keys DIR or
 $IP4ADD_KEYS (keys.py); without either, throwaway keys are made for the
-build, and the output and KEYS say so. No private key may stand in DIR. Needs root, for the Debian builds. Writes
-SHA256SUMS (of every file but itself),
+build, and the output and KEYS say so. No private key may stand in DIR. The .deb files stand in an apt repository, debian/, signed with
+the release's OpenPGP key; Packages is signed for usign. Needs root, for
+the Debian builds. Writes SHA256SUMS (of every file but itself and its
+signature SHA256SUMS.sig, usign's),
 LICENSE, NOTICE (musl's copyright, which its licence asks to go with every
 copy) and RELEASE.md into DIR, and the five tables into doc/routers.md
 and doc/packaging.md unless --no-docs. The suites of the presets are run
@@ -75,6 +77,7 @@ import packages
 import readme
 import recipes
 import targets
+from formats import feeds
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ARGS = ["5", "10.0.0.1"]
@@ -551,6 +554,9 @@ def main():
         for name in names:
             with open(os.path.join(args.dist, name), "rb") as data:
                 sums.write(f"{hashlib.sha256(data.read()).hexdigest()}  {name}\n")
+    feeds.usign_sign(private["usign"], os.path.join(args.dist, "SHA256SUMS"))
+    feeds.check_usign(os.path.join(args.dist, packages.key_names(throwaway)["usign"]),
+                      os.path.join(args.dist, "SHA256SUMS"))
     with open(os.path.join(args.dist, "NOTICE"), "w", encoding="utf-8") as out:
         out.write(notice(releases))
     shutil.copy(os.path.join(ROOT, "LICENSE"), args.dist)

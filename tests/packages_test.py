@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""The release's checks of its .ipk files and feed index catch each format
-fault that opkg would trip on: a package as scripts/formats/ipk.py writes
+"""The release's checks of its .ipk files and signed feed index catch each
+format fault that opkg would trip on: a package as scripts/formats/ipk.py writes
 it passes, and each case of the table, that package with one fault, fails
 with its reason. No emulator is needed: the checks of the archive alone.
 
@@ -8,6 +8,7 @@ usage: PYTHONPATH=scripts packages_test.py (as CTest runs it)
 """
 import io
 import os
+import subprocess
 import sys
 import tarfile
 import tempfile
@@ -107,7 +108,14 @@ def main():
             with open(os.path.join(feed, index_name), "wb") as out:
                 out.write(data)
         feeds.check_index(feed, [name])
-        print("packages: a package as written passes, and so does its index")
+        keys = {}
+        for key in ("ours", "other"):
+            keys[key] = os.path.join(work, f"{key}.pub")
+            subprocess.run(["signify-openbsd", "-G", "-n", "-p", keys[key], "-s",
+                            os.path.join(work, f"{key}.sec")], capture_output=True, check=True)
+        feeds.usign_sign(os.path.join(work, "ours.sec"), os.path.join(feed, "Packages"))
+        feeds.check_usign(keys["ours"], os.path.join(feed, "Packages"))
+        print("packages: a package as written passes, and so does its signed index")
         for case, file_name, data, reason in cases(good):
             folder = os.path.join(work, case.replace(" ", "-"))
             os.makedirs(os.path.join(folder, "unpacked"))
@@ -126,10 +134,27 @@ def main():
         with open(os.path.join(feed, "Packages.gz"), "wb") as out:
             with open(os.path.join(feed, "Packages"), "rb") as text:
                 out.write(gzip_n(text.read(), 9))
-        ok, said = fails(lambda: feeds.check_index(feed, [name]), "Size or SHA256sum")
-        failed += not ok
-        print(f"{'ok' if ok else 'FAULT MISSED'}: index with a wrong Size: {said}")
-    print(f"packages: {len(cases(good)) + 1 - failed} of {len(cases(good)) + 1} faults caught")
+        feed_cases = [  # (case, check, reason)
+            ("index with a wrong Size", lambda: feeds.check_index(feed, [name]),
+             "Size or SHA256sum"),
+            ("index changed after signing",
+             lambda: feeds.check_usign(keys["ours"], os.path.join(feed, "Packages")),
+             "does not verify"),
+            ("index signed by another key",
+             lambda: feeds.check_usign(keys["other"], os.path.join(feed, "Packages")),
+             "does not verify"),
+        ]
+        for case, check, reason in feed_cases:
+            ok, said = fails(check, reason)
+            failed += not ok
+            print(f"{'ok' if ok else 'FAULT MISSED'}: {case}: {said}")
+    # OpenWrt's padding for usign before 2019: at the two lengths it hashed wrong
+    padded = [size for size in range(256) if len(feeds.usign_padded(bytes(size))) != size]
+    ok = padded == [46, 47, 174, 175]
+    failed += not ok
+    print(f"{'ok' if ok else 'FAULT MISSED'}: Packages padded at sizes {padded}")
+    total = len(cases(good)) + len(feed_cases) + 1
+    print(f"packages: {total - failed} of {total} faults caught")
     return 1 if failed else 0
 
 

@@ -27,9 +27,9 @@ def native_arch():
                           check=True).stdout.strip()
 
 
-def debian_version():
+def debian_version(debian=os.path.join(PACKAGING, "debian")):
     """The Debian package's version, as its changelog's first line has it."""
-    with open(os.path.join(PACKAGING, "debian", "changelog"), encoding="utf-8") as text:
+    with open(os.path.join(debian, "changelog"), encoding="utf-8") as text:
         return re.match(r"ip4add \(([^)]+)\)", text.read()).group(1)
 
 
@@ -84,7 +84,7 @@ def in_root(root, work, folder, command, env):
             f"chroot {where} /usr/bin/env -i {assignments} sh -c {shlex.quote(inner)}")
 
 
-def build(work, out=None, arch=None, root=None):
+def build(work, out=None, arch=None, root=None, debian=os.path.join(PACKAGING, "debian")):
     """Debian's own build, for real: dpkg-buildpackage -us -uc -b on the
     release's archive as the orig tarball, with packaging/debian as its
     debian/ folder, the suite run by dh_auto_test; then lintian, which must
@@ -92,16 +92,16 @@ def build(work, out=None, arch=None, root=None):
     (debian_root) with Debian's cross compiler (-a ARCH) and the nocheck
     profile, as dh_auto_test runs no cross build's suite (its binary is to
     run the case table under an emulator instead). Returns the installed
-    binary and the .deb."""
+    binary and the .deb. DEBIAN: the debian/ folder to build with."""
     native = native_arch()
     arch = arch or native
     cross = arch != native
-    release_version, deb_version = recipes.version(), debian_version()
+    release_version, deb_version = recipes.version(), debian_version(debian)
     # dpkg-source: ../SOURCE_UPSTREAM.orig.tar.gz beside the unpacked tree
     archive, _ = fetch(work, f"ip4add_{release_version}.orig.tar.gz")
     unpack(archive, work)
     tree = os.path.join(work, f"ip4add-{release_version}")
-    shutil.copytree(os.path.join(PACKAGING, "debian"), os.path.join(tree, "debian"))
+    shutil.copytree(debian, os.path.join(tree, "debian"))
     log = []
     command, env = ["dpkg-buildpackage", "-us", "-uc", "-b"], base_env({})
     if cross:
