@@ -234,7 +234,7 @@ def ipk_set(served, entware, recipe, epoch):
     return made
 
 
-def debs(dist, work, rows):
+def debian_packages(dist, work, rows):
     """Every .deb, built twice in two folders (the bytes must agree), checked
     and its binary run over the case table: the names written to DIST
     (the repository's folder);
@@ -283,12 +283,13 @@ def table(rows):
     return "\n".join(lines) + "\n"
 
 
-def write(dist, served, entware, alpine, private, throwaway):
+def write(dist, served, entware, alpine, private, throwaway, debs=True):
     """Writes and checks every package into DIST; returns their names and
     the table of them. SERVED, ENTWARE and ALPINE: (package architecture,
     its family's files, qemu program, stand-in CPU model) for every OpenWrt
     architecture a file serves, every Entware and every Alpine
-    architecture. PRIVATE: the signing keys, THROWAWAY or not."""
+    architecture. PRIVATE: the signing keys, THROWAWAY or not. Without
+    DEBS, no Debian package and no apt repository."""
     recipe = recipes.openwrt_recipe()
     epoch = recipes.source_date()
     made = ipk_set(served, entware, recipe, epoch)
@@ -323,9 +324,11 @@ def write(dist, served, entware, alpine, private, throwaway):
         rows += alpine_rows
         names += ["Packages", "Packages.gz", "Packages.sig"] + apk3_names + alpine_names
         names += key_files
+        if not debs:
+            return names, table(rows)
         repository = os.path.join(dist, DEBIAN_FOLDER)
         os.makedirs(repository)
-        names += debs(repository, work, rows)
+        names += debian_packages(repository, work, rows)
         indexes = apt.index(repository, epoch, [arch for arch, _, _ in DEBIAN])
         indexes += apt.sign(repository, private["openpgp"])
         sums = apt.check(repository, os.path.join(dist, published["openpgp"][2]))

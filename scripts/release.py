@@ -3,7 +3,7 @@
 against the router's own musl, the tables of what each was run on, and the
 source archive.
 
-usage: python3 scripts/release.py [--dist DIR] [--no-docs] [--keys DIR]
+usage: python3 scripts/release.py [--dist DIR] [--no-docs] [--keys DIR] [--again]
 
 For every target of cmake/targets.cmake with a RELEASE name, in the table's
 order: configures and builds its preset and strips the binary into DIR
@@ -444,13 +444,15 @@ def uname_table(order):
     return "\n".join(lines) + "\n"
 
 
-def source_archive(dist, release_version):
+def source_archive(dist, release_version, check=True):
     """ip4add-VERSION.tar.gz of the committed tree (HEAD), the same bytes for
     the same tree (recipes.py); it must build and pass the host's suite
-    unpacked in a bare folder."""
+    unpacked in a bare folder (unless not CHECK)."""
     name = f"ip4add-{release_version}.tar.gz"
     path = os.path.join(dist, name)
     data = recipes.source_archive(path, release_version)
+    if not check:
+        return {"name": name, "data": data}
     with tempfile.TemporaryDirectory() as scratch:
         subprocess.run(["tar", "-xzf", path, "-C", scratch], check=True)
         tree = os.path.join(scratch, f"ip4add-{release_version}")
@@ -518,6 +520,10 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--dist", default=os.path.join(ROOT, "dist"))
     parser.add_argument("--no-docs", action="store_true")
+    parser.add_argument("--again", action="store_true",
+                        help="only what scripts/reproduce.py compares: the files, the archive, "
+                        "the recipes and the packages but the .deb files, after the CPU runs "
+                        "that choose them; no counts, booted steps, tables or docs")
     parser.add_argument("--keys", help="the folder of the signing keys (default: "
                         f"${keys.ENVIRONMENT}, else throwaway keys made for this build)")
     args = parser.parse_args()
@@ -540,15 +546,17 @@ def main():
             continue
         releases.append(build(row, args.dist, release_version))
         try_on_cpus(releases[-1])
-        count_instructions(releases[-1], plugin)
+        if not args.again:
+            count_instructions(releases[-1], plugin)
         print(f"release: {releases[-1]['name']}: {releases[-1]['size']:,} bytes, "
-              f"{releases[-1]['instructions']:,} instructions a run; ran on "
+              f"{releases[-1].get('instructions', 0):,} instructions a run; ran on "
               f"{len(releases[-1]['ran'])} CPU models, died on {len(releases[-1]['died'])}")
-    archive = source_archive(args.dist, release_version)
+    archive = source_archive(args.dist, release_version, check=not args.again)
     names = [release["name"] for release in releases] + [archive["name"]]
     names += shipped_recipes(args.dist, archive["data"], release_version)
     private, throwaway = keys.release_keys(args.keys, os.path.join(ROOT, "build", "release-keys"))
-    packaged, packages_table = packages.write(args.dist, *served(releases), private, throwaway)
+    packaged, packages_table = packages.write(args.dist, *served(releases), private, throwaway,
+                                              debs=not args.again)
     names += packaged
     with open(os.path.join(args.dist, "SHA256SUMS"), "w", encoding="utf-8") as sums:
         for name in names:
@@ -560,6 +568,9 @@ def main():
     with open(os.path.join(args.dist, "NOTICE"), "w", encoding="utf-8") as out:
         out.write(notice(releases))
     shutil.copy(os.path.join(ROOT, "LICENSE"), args.dist)
+    if args.again:
+        keys.no_private_keys(args.dist)
+        return
     statics = [release for release in releases if release["static"]]
     order = uname_order(statics)
     tried = check_pick(statics, order)
