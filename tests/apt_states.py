@@ -6,13 +6,14 @@ serve in place of the release's debian/:
 - next: the next revision, 1.0.0-2, built for this host from the same
   recipe with a changelog entry more, indexed and signed with the
   release's key: apt upgrade must take it;
-- tampered: next with one byte of Packages changed after signing: apt
-  update must refuse it ("Hash Sum mismatch");
+- tampered: next with a byte of Packages (and so of Packages.gz) changed
+  after signing: apt update must refuse it ("Hash Sum mismatch");
 - other-key: next signed by another key: apt update must refuse it.
 
 usage: PYTHONPATH=scripts apt_states.py DIST KEYS OUT (as root: the build
 runs in a mount namespace); KEYS the release's key folder.
 """
+import gzip
 import os
 import shutil
 import sys
@@ -25,7 +26,7 @@ from formats import apt, deb
 NEXT = "1.0.0-2"
 ENTRY = (f"ip4add ({NEXT}) unstable; urgency=medium\n\n"
          "  * Rebuild: the next revision, to prove upgrades through the repository.\n\n"
-         " -- ip4add developers <ip4add@example.org>  Wed, 09 Dec 2026 00:00:00 +0000\n\n")
+         " -- ip4add developers <ip4add@example.org>  Thu, 10 Dec 2026 00:00:00 +0000\n\n")
 
 
 def state(out, name, debs, secret, keyring):
@@ -57,10 +58,25 @@ def main():
         _, built = deb.build(os.path.join(work, "build"), debian=debian)
         state(out, "next", [built], private["openpgp"], keyring)
         tampered = shutil.copytree(os.path.join(out, "next"), os.path.join(out, "tampered"))
-        with open(os.path.join(tampered, "Packages"), "r+b") as data:
+        with open(os.path.join(tampered, "Packages"), "rb") as data:
             packages = data.read()
-            data.seek(0)
-            data.write(packages.replace(b"Priority: optional", b"Priority: Optional", 1))
+        with open(os.path.join(tampered, "Packages.gz"), "rb") as data:
+            size = len(data.read())
+        # One letter of the description changed, compressed to the signed
+        # size: apt then finds the hash, not the size, wrong.
+        start = packages.index(b"Description:")
+        for at in range(start + 13, len(packages)):
+            if not packages[at:at + 1].islower():
+                continue
+            changed = packages[:at] + packages[at:at + 1].upper() + packages[at + 1:]
+            if len(gzip.compress(changed, 9, mtime=0)) == size:
+                break
+        else:
+            sys.exit("apt_states: no change of Packages compresses to its signed size")
+        for name, data in (("Packages", changed),
+                           ("Packages.gz", gzip.compress(changed, 9, mtime=0))):
+            with open(os.path.join(tampered, name), "wb") as output:
+                output.write(data)
         other = os.path.join(work, "other.asc")
         keys.KEY_FILES["openpgp"][1](other)
         state(out, "other-key", [built], other, None)

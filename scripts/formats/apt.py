@@ -1,7 +1,8 @@
 """The apt repository of the release's Debian packages: a flat repository
-(a user's Suites is "./") of the .deb files, Packages (apt-ftparchive;
-uncompressed, a few KB: one index, so that a changed byte cannot hide
-behind another compression of it), Release with their SHA-256 sums and the source's date,
+(a user's Suites is "./") of the .deb files, Packages and Packages.gz
+(apt-ftparchive; apt fetches the compressed one and unpacks it into its
+lists, where for a file: address it would link to an uncompressed one in
+place, unchecked after the fact), Release with their SHA-256 sums and the source's date,
 InRelease and Release.gpg signed with the release's OpenPGP key (SHA-512;
 no MD5 or SHA-1 anywhere, which apt refuses or distrusts). The checks are
 gpgv's, with the keyring that the release publishes, and the sums read
@@ -14,7 +15,7 @@ import re
 import subprocess
 import tempfile
 
-from formats.tarball import fail
+from formats.tarball import fail, gzip_n
 
 NO_WEAK_SUMS = ["-o", "APT::FTPArchive::MD5=false", "-o", "APT::FTPArchive::SHA1=false",
                 "-o", "APT::FTPArchive::SHA512=false"]
@@ -30,10 +31,11 @@ def _run(command, cwd=None):
 
 
 def index(folder, epoch, architectures):
-    """Packages and Release of the .deb files in FOLDER."""
+    """Packages, Packages.gz and Release of the .deb files in FOLDER."""
     packages = _run(["apt-ftparchive", *NO_WEAK_SUMS, "packages", "."], cwd=folder)
-    with open(os.path.join(folder, "Packages"), "wb") as out:
-        out.write(packages)
+    for name, data in (("Packages", packages), ("Packages.gz", gzip_n(packages, 9))):
+        with open(os.path.join(folder, name), "wb") as out:
+            out.write(data)
     release = _run(["apt-ftparchive", *NO_WEAK_SUMS,
                     "-o", "APT::FTPArchive::Release::Origin=ip4add",
                     "-o", "APT::FTPArchive::Release::Label=ip4add",
@@ -44,7 +46,7 @@ def index(folder, epoch, architectures):
                     "release", "."], cwd=folder)
     with open(os.path.join(folder, "Release"), "wb") as out:
         out.write(release)
-    return ["Packages", "Release"]
+    return ["Packages", "Packages.gz", "Release"]
 
 
 def sign(folder, secret):
