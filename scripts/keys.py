@@ -52,6 +52,7 @@ KEY_FILES = {
     "openpgp": ("openpgp-secret.asc", _make_openpgp),
 }
 ENVIRONMENT = "IP4ADD_KEYS"
+THROWAWAY = "THROWAWAY"  # in a folder of throwaway keys
 
 
 def openssl(*args, data=None):
@@ -109,9 +110,15 @@ def release_keys(folder, work):
         missing = [path for path in found.values() if not os.path.isfile(path)]
         if missing:
             sys.exit(f"keys: the key folder has no {', '.join(missing)}")
-        return found, False
+        # A folder of throwaway keys given again (reproduce.py) stays one.
+        throwaway = os.path.exists(os.path.join(folder, THROWAWAY))
+        if throwaway:
+            print(f"keys: the THROWAWAY keys of {folder}")
+        return found, throwaway
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work, mode=0o700)
+    with open(os.path.join(work, THROWAWAY), "w", encoding="utf-8") as out:
+        out.write("These keys were made for one build; nobody publishes them.\n")
     made = {}
     for scheme, (name, make) in KEY_FILES.items():
         made[scheme] = os.path.join(work, name)
