@@ -1,5 +1,6 @@
 """The release's packages, made from its files, and checked before they
-stand in dist/ by tools that did not write them (tar, gzip, dpkg-deb):
+stand in dist/ by tools and code that did not write them (tar, gzip, zlib,
+openssl, signify-openbsd, gpgv, dpkg-deb, the apk reader of formats/adb.py):
 
 - an .ipk (formats/ipk.py) per OpenWrt package architecture that a release
   file serves, holding /usr/bin/ip4add, the dynamic file that the OpenWrt
@@ -8,22 +9,20 @@ stand in dist/ by tools that did not write them (tar, gzip, dpkg-deb):
 - an .ipk per Entware architecture, holding /opt/bin/ip4add, the static
   file of the family: Entware's C library is glibc, so a musl file brings
   its own, and the package depends on nothing;
-- the feed index (formats/feeds.py), Packages and Packages.gz, beside them;
+- the feed index (formats/feeds.py), Packages and Packages.gz, beside them,
+  and Packages.sig, usign's signature, as OpenWrt's build signs its feeds;
 - an apk v3 package (formats/apk3.py) per OpenWrt package architecture
   served, for OpenWrt 25.12 and later, holding what the .ipk holds, in a
   feed of its own, apk/ARCH/, with its signed packages.adb;
 - an apk v2 package (formats/apk2.py) per Alpine architecture of ALPINE,
   holding the static file of the family that ran on its stand-in CPU, in
   alpine/ARCH/ with its signed APKINDEX.tar.gz;
-- Packages signed for usign (Packages.sig), as OpenWrt's build signs its
-  feeds;
-- the Debian packages in an apt repository, debian/, with Release,
-  InRelease and Release.gpg;
-- the public keys of every signature and KEYS, which says whose they are;
 - a .deb (formats/deb.py) per Debian architecture of DEBIAN, built by
   dpkg-buildpackage from packaging/debian: natively, or cross-built with
   Debian's cross compiler and the nocheck profile in a Debian root of
-  their own.
+  their own; all in an apt repository, debian/ (formats/apt.py), with
+  Release, InRelease and Release.gpg;
+- the public keys of every signature, and KEYS, which says whose they are.
 """
 import hashlib
 import os
