@@ -8,7 +8,6 @@ KEYS file of the release, so that a test release is never taken for a
 signed one. Only public halves are ever written into a release.
 """
 import base64
-import hashlib
 import os
 import re
 import shutil
@@ -55,25 +54,8 @@ ENVIRONMENT = "IP4ADD_KEYS"
 THROWAWAY = "THROWAWAY"  # in a folder of throwaway keys
 
 
-def openssl(*args, data=None):
-    done = subprocess.run(["openssl", *args], input=data, capture_output=True, check=False)
-    if done.returncode:
-        sys.exit(f"keys: openssl {' '.join(args)}: {done.stderr.decode().strip()}")
-    return done.stdout
-
-
 def public_pem(private):
-    return openssl("pkey", "-in", private, "-pubout")
-
-
-def public_der(private):
-    return openssl("pkey", "-in", private, "-pubout", "-outform", "DER")
-
-
-def fingerprint(private):
-    """Eight hex digits of SHA-256 of the public key, to tell keys apart by
-    their files' names."""
-    return hashlib.sha256(public_der(private)).hexdigest()[:8]
+    return _run("openssl", "pkey", "-in", private, "-pubout")
 
 
 def ec_point(pem):
@@ -86,7 +68,7 @@ def ec_point(pem):
 def sign(private, data, digest):
     """A signature (DER for EC, PKCS#1 v1.5 for RSA) over DATA with DIGEST
     (sha256, sha512), as openssl dgst -sign makes it."""
-    return openssl("dgst", f"-{digest}", "-sign", private, data=data)
+    return _run("openssl", "dgst", f"-{digest}", "-sign", private, input=data)
 
 
 def verify(public_pem_bytes, data, digest, signature, work):

@@ -69,6 +69,14 @@ ALPINE = [
 APK3_FOLDER, ALPINE_FOLDER, DEBIAN_FOLDER = "apk", "alpine", "debian"
 
 
+def written_twice(make, what):
+    """What MAKE() writes, which a second call must write to the same bytes."""
+    made = make()
+    if [entry[-2] for entry in made] != [entry[-2] for entry in make()]:
+        fail(f"two writings of the {what} differ")
+    return made
+
+
 def key_names(throwaway):
     """The public keys' file names in a release: the ones the README gives,
     or names of their own for throwaway keys, which the README's lines then
@@ -128,10 +136,7 @@ def apk3_feeds(dist, served, recipe, epoch, key, work):
     """apk/ARCH/: the package and its signed packages.adb, per OpenWrt
     architecture served, checked; returns the names written and, per arch,
     the package's name."""
-    made = apk3_set(served, recipe, epoch)
-    if [data for _, _, data, _ in made] != [data for _, _, data, _ in
-                                            apk3_set(served, recipe, epoch)]:
-        fail("two writings of the apk v3 packages differ")
+    made = written_twice(lambda: apk3_set(served, recipe, epoch), "apk v3 packages")
     private, pem, _ = key
     key_id = apk3.key_id(keys.ec_point(pem))
     names, by_arch = [], {}
@@ -156,10 +161,9 @@ def apk3_feeds(dist, served, recipe, epoch, key, work):
     return names, by_arch
 
 
-def alpine_set(alpine, values, epoch, key):
+def alpine_set(alpine, values, version, epoch, key):
     """Every Alpine package: (arch, name, bytes, the release file)."""
     private, _, key_name = key
-    version = f"{values['pkgver']}-r{values['pkgrel']}"
     made = []
     for arch, files, _, _ in alpine:
         static = next(release for release in files if release["static"])
@@ -179,10 +183,9 @@ def alpine_set(alpine, values, epoch, key):
 def alpine_repository(dist, alpine, epoch, key, work):
     """alpine/ARCH/: the package and its signed APKINDEX.tar.gz, checked."""
     values = recipes.alpine_recipe()
-    made = alpine_set(alpine, values, epoch, key)
-    if [data for _, _, data, _ in made] != [data for _, _, data, _ in
-                                            alpine_set(alpine, values, epoch, key)]:
-        fail("two writings of the Alpine packages differ")
+    version = f"{values['pkgver']}-r{values['pkgrel']}"
+    made = written_twice(lambda: alpine_set(alpine, values, version, epoch, key),
+                         "Alpine packages")
     private, pem, key_name = key
     names, rows = [], []
     for arch, name, package, static in made:
@@ -192,7 +195,7 @@ def alpine_repository(dist, alpine, epoch, key, work):
         with open(path, "wb") as out:
             out.write(package)
         info, control = apk2.check_package(path, {
-            "pkgname": values["pkgname"], "pkgver": f"{values['pkgver']}-r{values['pkgrel']}",
+            "pkgname": values["pkgname"], "pkgver": version,
             "arch": arch, "epoch": epoch, "program": f"usr/bin/{values['pkgname']}",
             "digest": static["digest"]}, pem, key_name, work)
         index = apk2.index([(info, control, len(package))],
@@ -291,10 +294,7 @@ def write(dist, served, entware, alpine, private, throwaway, debs=True):
     DEBS, no Debian package and no apt repository."""
     recipe = recipes.openwrt_recipe()
     epoch = recipes.source_date()
-    made = ipk_set(served, entware, recipe, epoch)
-    again = ipk_set(served, entware, recipe, epoch)
-    if [data for _, data, _ in made] != [data for _, data, _ in again]:
-        fail("two writings of the .ipk files differ")
+    made = written_twice(lambda: ipk_set(served, entware, recipe, epoch), ".ipk files")
     with tempfile.TemporaryDirectory() as work:
         for name, data, want in made:
             path = os.path.join(work, name)

@@ -304,6 +304,20 @@ def stale(files):
     return out
 
 
+def alpine_recipe():
+    """The Alpine recipe's values, as abuild reads them: the APKBUILD sourced
+    by a shell, the maintainer from its "# Maintainer:" line."""
+    path = os.path.join(PACKAGING, "alpine", "APKBUILD")
+    names = ["pkgname", "pkgver", "pkgrel", "pkgdesc", "url", "license"]
+    script = ". \"$1\"; " + "; ".join(f"printf '%s\\n' \"${name}\"" for name in names)
+    out = subprocess.run(["sh", "-c", script, "sh", path], capture_output=True, text=True,
+                         check=True).stdout.split("\n")
+    values = dict(zip(names, out))
+    with open(path, encoding="utf-8") as text:
+        values["maintainer"] = re.search(r"^# Maintainer: (.*)$", text.read(), re.M).group(1)
+    return values
+
+
 def main():
     check = sys.argv[1:] == ["--check"]
     if sys.argv[1:] not in ([], ["--check"]):
@@ -332,16 +346,3 @@ def main():
 if __name__ == "__main__":
     main()
 
-
-def alpine_recipe():
-    """The Alpine recipe's values, as abuild reads them: the APKBUILD sourced
-    by a shell, the maintainer from its "# Maintainer:" line."""
-    path = os.path.join(PACKAGING, "alpine", "APKBUILD")
-    names = ["pkgname", "pkgver", "pkgrel", "pkgdesc", "url", "license"]
-    script = ". \"$1\"; " + "; ".join(f"printf '%s\\n' \"${name}\"" for name in names)
-    out = subprocess.run(["sh", "-c", script, "sh", path], capture_output=True, text=True,
-                         check=True).stdout.split("\n")
-    values = dict(zip(names, out))
-    with open(path, encoding="utf-8") as text:
-        values["maintainer"] = re.search(r"^# Maintainer: (.*)$", text.read(), re.M).group(1)
-    return values

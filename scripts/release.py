@@ -49,9 +49,10 @@ later), per Alpine architecture a signed apk v2 package and index
 that did not write it (tar, gzip, zlib, openssl, dpkg-deb) and each written
 twice to the same bytes. The signing keys come from --keys DIR or
 $IP4ADD_KEYS (keys.py); without either, throwaway keys are made for the
-build, and the output and KEYS say so. No private key may stand in DIR. The .deb files stand in an apt repository, debian/, signed with
-the release's OpenPGP key; Packages is signed for usign. Needs root, for
-the Debian builds. Writes SHA256SUMS (of every file but itself and its
+build, and the output and KEYS say so. No private key may stand in DIR.
+The .deb files stand in an apt repository, debian/, signed with the
+release's OpenPGP key; Packages is signed for usign. Needs root, for the
+Debian builds. Writes SHA256SUMS (of every file but itself and its
 signature SHA256SUMS.sig, usign's),
 LICENSE, NOTICE (musl's copyright, which its licence asks to go with every
 copy) and RELEASE.md into DIR, and the five tables into doc/routers.md
@@ -410,19 +411,18 @@ def served(releases):
     stand-in, as in the table; and the same for Alpine's."""
     openwrt_archs = [(arch, families_on(releases, qemu, model)[0], qemu, model)
                      for arch, _, _, qemu, model in openwrt.ARCHITECTURES if qemu]
-    entware = []
-    for feed, arch, qemu, model in openwrt.ENTWARE:
+
+    def first(what, arch, qemu, model):
         fitting = families_on(releases, qemu, model)
         if not fitting:
-            sys.exit(f"release: no file ran under {qemu} -cpu {model}, Entware's {feed}")
-        entware.append((arch, fitting[0], qemu, model))
-    alpine = []
-    for arch, qemu, model in packages.ALPINE:
-        fitting = families_on(releases, qemu, model)
-        if not fitting:
-            sys.exit(f"release: no file ran under {qemu} -cpu {model}, Alpine's {arch}")
-        alpine.append((arch, fitting[0], qemu, model))
-    return openwrt_archs, entware, alpine
+            sys.exit(f"release: no file ran under {qemu} -cpu {model}, {what}")
+        return arch, fitting[0], qemu, model
+
+    return (openwrt_archs,
+            [first(f"Entware's {feed}", arch, qemu, model)
+             for feed, arch, qemu, model in openwrt.ENTWARE],
+            [first(f"Alpine's {arch}", arch, qemu, model)
+             for arch, qemu, model in packages.ALPINE])
 
 
 def kernel_table(releases, versions):

@@ -29,11 +29,10 @@ ENTRY = (f"ip4add ({NEXT}) unstable; urgency=medium\n\n"
          " -- ip4add developers <ip4add@example.org>  Thu, 10 Dec 2026 00:00:00 +0000\n\n")
 
 
-def state(out, name, debs, secret, keyring):
+def state(out, name, built, secret, keyring):
     folder = os.path.join(out, name)
     os.makedirs(folder)
-    for path in debs:
-        shutil.copy(path, folder)
+    shutil.copy(built, folder)
     apt.index(folder, recipes.source_date(), [deb.native_arch()])
     apt.sign(folder, secret)
     if keyring:
@@ -56,7 +55,7 @@ def main():
             text.seek(0)
             text.write(ENTRY + old)
         _, built = deb.build(os.path.join(work, "build"), debian=debian)
-        state(out, "next", [built], private["openpgp"], keyring)
+        state(out, "next", built, private["openpgp"], keyring)
         tampered = shutil.copytree(os.path.join(out, "next"), os.path.join(out, "tampered"))
         with open(os.path.join(tampered, "Packages"), "rb") as data:
             packages = data.read()
@@ -79,7 +78,7 @@ def main():
                 output.write(data)
         other = os.path.join(work, "other.asc")
         keys.KEY_FILES["openpgp"][1](other)
-        state(out, "other-key", [built], other, None)
+        state(out, "other-key", built, other, None)
     print(f"apt_states: next ({NEXT}), tampered and other-key in {out}")
 
 

@@ -83,19 +83,15 @@ def check(folder, keyring):
     sums = re.findall(r"^ ([0-9a-f]{64}) +(\d+) (\S+)$", release, re.M)
     if not sums or re.search(r"^(MD5Sum|SHA1):", release, re.M):
         fail("debian/Release has no SHA-256 sums, or weak ones")
-    for digest, size, name in sums:
-        with open(os.path.join(folder, name), "rb") as data:
-            raw = data.read()
-        if hashlib.sha256(raw).hexdigest() != digest or len(raw) != int(size):
-            fail(f"debian/Release: the sum of {name} is not the file's")
     with open(os.path.join(folder, "Packages"), encoding="utf-8") as text:
         packages = text.read()
     if re.search(r"^(MD5sum|SHA1):", packages, re.M):
         fail("debian/Packages carries weak sums")
-    for name, size, digest in re.findall(r"^Filename: \./(\S+)\nSize: (\d+)\nSHA256: (\w+)$",
-                                         packages, re.M):
+    listed = re.findall(r"^Filename: \./(\S+)\nSize: (\d+)\nSHA256: (\w+)$", packages, re.M)
+    for index, digest, size, name in ([("Release", *entry) for entry in sums]
+                                      + [("Packages", d, s, n) for n, s, d in listed]):
         with open(os.path.join(folder, name), "rb") as data:
             raw = data.read()
         if hashlib.sha256(raw).hexdigest() != digest or len(raw) != int(size):
-            fail(f"debian/Packages: the sum of {name} is not the file's")
+            fail(f"debian/{index}: the sum of {name} is not the file's")
     return len(sums)
