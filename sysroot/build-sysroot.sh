@@ -4,11 +4,15 @@
 # row in cmake/targets.cmake.
 #
 # usage: build-sysroot.sh --libc uclibc|musl --triplet TRIPLET --float hard|soft
-#                         [--cpu "FLAGS"] [--cache DIR]
+#                         [--cpu "FLAGS"] [--suite SUITE] [--cache DIR]
 #   --libc         uclibc: uClibc-ng 1.0.35 from Debian's uclibc-source (MIPS
-#                  only); musl: musl 1.2.3 from Debian's musl source, built
-#                  -Os throughout (Debian's own is -O2), static and shared
+#                  only); musl: musl from Debian's musl source (1.2.3; 1.2.5
+#                  in trixie), built -Os throughout (Debian's own is -O2),
+#                  static and shared
 #   --triplet      Debian's cross compiler for the target (TRIPLET-gcc)
+#   --suite        the Debian release whose compiler and sources are taken,
+#                  when not the machine's own: its compiler runs from a
+#                  root of that release (compiler-root.sh)
 #   --float        soft: no FPU instruction anywhere in the sysroot
 #   --cpu          the compiler flags of the target's instruction set and
 #                  float ABI
@@ -25,6 +29,17 @@
 # its libgcc for newer cores) are left out, so that a link that needs one
 # fails instead of a router. Nothing the sysroot holds may contain an FPU
 # instruction when FLOAT is soft; the build checks it (MIPS, PowerPC).
+#
+# Where Debian's runtime is of another ABI than the target's, none of it
+# can be used: big-endian ARM (Debian's is little-endian), ARMv4 (Debian's
+# is ARMv5TE code: clz, blx, bx), ELFv2 PowerPC64 (Debian's big-endian one
+# is ELFv1). Their runtime is GCC's own, compiled here from gcc-12-source
+# for the target, member by member as GCC's own build of libgcc lists them
+# for it: the assembly routines (ARM's division and soft-float ones), the
+# C ones of libgcc2.c, and crtbegin/crtend from crtstuff.c. GCC's build
+# would first build the compiler for the configuration headers they read;
+# a few lines here stand for those headers, and the compiler's
+# -fbuilding-libgcc gives the target's facts as GCC's build has them.
 #
 # usr/lib/ip4add.specs names the sysroot's headers, start files, C library
 # and compiler runtime once, for every compile and link of C or C++ (gcc
@@ -46,7 +61,7 @@ usage() {
   sed -n '/^# usage:/,/^#$/s/^# \{0,1\}//p' "${BASH_SOURCE[0]}" >&2
   exit 2
 }
-libc= triplet= float= cpu= cache_dir= musl_loader=
+libc= triplet= float= cpu= suite= cache_dir= musl_loader=
 while [ $# -gt 0 ]; do
   [ $# -ge 2 ] || usage
   case $1 in
@@ -54,6 +69,7 @@ while [ $# -gt 0 ]; do
   --triplet) triplet=$2 ;;
   --float) float=$2 ;;
   --cpu) cpu=$2 ;;
+  --suite) suite=$2 ;;
   --cache) cache_dir=$2 ;;
   *) usage ;;
   esac
@@ -80,6 +96,11 @@ if [ "$float" = soft ]; then
   *) usage ;;
   esac
 fi
+# Whether Debian's runtime is of another ABI than the target's.
+gcc_runtime=debian
+case $arch/" $cpu " in
+arm/*" -mbig-endian "* | arm/*" -march=armv4 "* | powerpc64/*" -mabi=elfv2 "*) gcc_runtime=source ;;
+esac
 # Lines of objdump -d that show an instruction of a newer core than the
 # target's oldest.
 newer_isa=
@@ -90,16 +111,29 @@ case " $cpu " in
 *" -march=i486 "*)
   newer_isa='^ +[0-9a-f]+:.*\s(cmov[a-z]+|fcmov[a-z]+|fu?comip?|sysenter)(\s|$)|%[xy]mm[0-9]'
   ;;
+*" -march=loongarch64 "*) # LSX and LASX, the vector extensions
+  newer_isa='^ +[0-9a-f]+:\s+[0-9a-f]+\s+x?v[a-z]'
+  ;;
 esac
 gcc_package=gcc-$triplet
 [ "$triplet" != "$(gcc -dumpmachine)" ] || gcc_package=gcc
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# What the compiler prints of its own files is under this root.
+compiler_root=
+if [ -n "$suite" ]; then
+  tools=$(bash "$here/compiler-root.sh" --suite "$suite" --triplet "$triplet" \
+    ${cache_dir:+--cache "$cache_dir"})
+  cross=$tools/$triplet-
+  compiler_root=$tools/../root
+fi
+sources=(${suite:+--suite "$suite"})
 uclibc_tarball=/usr/src/uClibc-ng-1.0.35.tar.xz
 cache_dir=${cache_dir:-${IP4ADD_CACHE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/ip4add}}
 key=$({
-  echo "$libc $triplet $float $cpu"
+  echo "$libc $triplet $float $cpu $suite"
   cat "${BASH_SOURCE[0]}" "$here"/{fpu_scan.py,debian-package.sh}
+  [ -z "$suite" ] || cat "$here/compiler-root.sh"
 } | sha256sum | cut -c1-12)
 name=$libc-$triplet-$float-$key
 sysroot=$cache_dir/$name
@@ -124,7 +158,7 @@ need "${cross}gcc" "$gcc_package"
 [ "$libc" != uclibc ] || need "$uclibc_tarball" uclibc-source
 need python3 python3
 need bzip2 bzip2
-if [ -n "$softfp_dir" ]; then
+if [ -n "$softfp_dir" ] || [ "$gcc_runtime" = source ]; then
   gcc_tarball=$(ls /usr/src/gcc-12/gcc-*.tar.xz 2>/dev/null | head -n 1)
   need "${gcc_tarball:-/usr/src/gcc-12/gcc-12.tar.xz}" gcc-12-source
 fi
@@ -149,7 +183,11 @@ no_fpu() { # [--files] FILE...
 # objects) that both the C library and the tool link against.
 build_runtime() {
   local out=$work/sysroot/usr/lib/libgcc gcc_dir members=$work/libgcc-members
-  gcc_dir=$(dirname "$("${cross}gcc" -print-libgcc-file-name)")
+  if [ "$gcc_runtime" = source ]; then
+    build_source_runtime
+    return
+  fi
+  gcc_dir=$compiler_root$(dirname "$("${cross}gcc" -print-libgcc-file-name)")
   mkdir -p "$out" "$members"
   cp "$gcc_dir"/crtbegin.o "$gcc_dir"/crtbeginS.o "$gcc_dir"/crtbeginT.o \
     "$gcc_dir"/crtend.o "$gcc_dir"/crtendS.o "$out/"
@@ -174,6 +212,107 @@ build_runtime() {
     softfp=("$work"/softfp/*.o)
   fi
   "${cross}ar" rcs "$out/libgcc.a" "${softfp[@]}" "$members"/*.o
+}
+
+# GCC's runtime for the target from gcc-12-source (see the top). The lists
+# are those of GCC's makefile fragments for the target (libgcc/Makefile.in,
+# config/arm/t-elf, t-bpabi, t-linux-eabi): the Thumb interworking helpers
+# are left out (no Thumb on ARMv4), and so are GCC's own start-up hooks
+# (__main, ctors: musl runs .init_array itself) and the conversions of the
+# long double modes that these ABIs do not have.
+ARM_ASM_FUNCS=(_udivsi3 _divsi3 _umodsi3 _modsi3 _dvmd_lnx _clear_cache _lshrdi3 _ashrdi3
+  _ashldi3 _arm_negdf2 _arm_addsubdf3 _arm_muldivdf3 _arm_cmpdf2 _arm_unorddf2 _arm_fixdfsi
+  _arm_fixunsdfsi _arm_truncdfsf2 _arm_negsf2 _arm_addsubsf3 _arm_muldivsf3 _arm_cmpsf2
+  _arm_unordsf2 _arm_fixsfsi _arm_fixunssfsi _arm_floatdidf _arm_floatdisf _arm_floatundidf
+  _arm_floatundisf _clzsi2 _clzdi2 _ctzsi2 _aeabi_lcmp _aeabi_ulcmp _aeabi_ldivmod
+  _aeabi_uldivmod)
+ARM_C_FILES=(bpabi.c unaligned-funcs.c fp16.c linux-atomic.c linux-atomic-64bit.c)
+LIBGCC2_FUNCS=(_muldi3 _negdi2 _lshrdi3 _ashldi3 _ashrdi3 _cmpdi2 _ucmpdi2 _absvsi2 _absvdi2
+  _addvsi3 _addvdi3 _subvsi3 _subvdi3 _mulvsi3 _mulvdi3 _negvsi2 _negvdi2 _ffssi2 _ffsdi2 _clz
+  _clzsi2 _clzdi2 _ctzsi2 _ctzdi2 _popcount_tab _popcountsi2 _popcountdi2 _paritysi2
+  _paritydi2 _powisf2 _powidf2 _mulsc3 _muldc3 _divsc3 _divdc3 _bswapsi2 _bswapdi2 _clrsbsi2
+  _clrsbdi2 _fixunssfsi _fixunsdfsi _fixsfdi _fixdfdi _fixunssfdi _fixunsdfdi _floatdisf
+  _floatdidf _floatundisf _floatundidf _divdi3 _moddi3 _divmoddi4 _udivdi3 _umoddi3
+  _udivmoddi4)
+
+build_source_runtime() {
+  local out=$work/sysroot/usr/lib/libgcc src=$work/gcc objects=$work/runtime func
+  mkdir -p "$out" "$src" "$objects" "$work/config"
+  tar -xf "$gcc_tarball" -C "$src" --strip-components=1 --wildcards '*/libgcc/*' \
+    '*/include/*' '*/gcc/coretypes.h' '*/gcc/tsystem.h' '*/gcc/config/initfini-array.h' \
+    '*/gcc/config/arm/*.h'
+  # The configuration headers that GCC's build would generate, as far as
+  # these files read them: every target here is ELF with .init_array and
+  # GNU as and ld; the rest comes from the compiler (-fbuilding-libgcc).
+  cat >"$work/config/tm.h" <<'EOF'
+#define UNITS_PER_WORD __SIZEOF_POINTER__
+#define MIN_UNITS_PER_WORD __SIZEOF_POINTER__
+#define OBJECT_FORMAT_ELF
+#define HAVE_GAS_HIDDEN 1
+#define HAVE_LD_EH_FRAME_HDR 1
+#define HAVE_INITFINI_ARRAY_SUPPORT 1
+#include "config/initfini-array.h"
+#define DEFAULT_USE_CXA_ATEXIT 1
+#define USE_PT_GNU_EH_FRAME
+#define TARGET_ATTRIBUTE_WEAK __attribute__ ((weak))
+EOF
+  echo '#define USED_FOR_TARGET' >"$work/config/tconfig.h"
+  : >"$work/config/auto-host.h"
+  : >"$work/config/libgcc_tm.h"
+  [ "$arch" != arm ] || echo '#include "config/arm/bpabi-lib.h"' >"$work/config/libgcc_tm.h"
+  # As GCC's build compiles libgcc: hidden, so that a shared C library
+  # that links a member in does not export it; no libc headers.
+  local flags=(-O2 "${cpu_flags[@]}" -DIN_GCC -DCROSS_DIRECTORY_STRUCTURE -DIN_LIBGCC2
+    -fbuilding-libgcc -fno-stack-protector -Dinhibit_libc -fPIC -fvisibility=hidden
+    -DHIDE_EXPORTS -I"$work/config" -I"$src/libgcc" -I"$src/gcc" -I"$src/include")
+  [ "$arch" != arm ] || flags+=(-I"$src/libgcc/config/arm")
+  # A compile per core at a time; the first that fails ends the build.
+  local running=0
+  compile() {
+    "${cross}gcc" "${flags[@]}" "$@" &
+    running=$((running + 1))
+    if ((running >= $(nproc))); then
+      wait -n
+      running=$((running - 1))
+    fi
+  }
+  if [ "$arch" = arm ]; then
+    for func in "${ARM_ASM_FUNCS[@]}"; do
+      compile -x assembler-with-cpp -DL$func -c "$src/libgcc/config/arm/lib1funcs.S" \
+        -o "$objects/$func.o"
+    done
+    for func in "${ARM_C_FILES[@]}"; do
+      compile -c "$src/libgcc/config/arm/$func" -o "$objects/_${func%.c}.o"
+    done
+  fi
+  local asm=" ${ARM_ASM_FUNCS[*]} "
+  [ "$arch" = arm ] || asm=
+  for func in "${LIBGCC2_FUNCS[@]}"; do
+    # Not where the assembly has it already (_clzsi2; _arm_floatdidf).
+    [[ $asm == *" $func "* || $asm == *" _arm$func "* ]] ||
+      compile -DL$func -c "$src/libgcc/libgcc2.c" -o "$objects/$func.o"
+  done
+  while ((running)); do
+    wait -n
+    running=$((running - 1))
+  done
+  "${cross}ar" rcs "$out/libgcc.a" "$objects"/*.o
+  # The lists above are this script's: no function may come twice.
+  local twice
+  twice=$("${cross}nm" -A "$out/libgcc.a" | awk '$(NF-1) ~ /^[TDR]$/ {print $NF}' | sort | uniq -d)
+  [ -z "$twice" ] || { echo "build-sysroot: defined twice in the runtime: $twice" >&2; exit 1; }
+  # crtbegin/crtend as GCC's build makes them (the S pair for shared
+  # objects, T for static programs).
+  local crt=(-O2 "${cpu_flags[@]}" -DIN_GCC -DCROSS_DIRECTORY_STRUCTURE -fbuilding-libgcc
+    -fno-stack-protector -Dinhibit_libc -g0 -finhibit-size-directive -fno-inline
+    -fno-exceptions -fno-zero-initialized-in-bss -fno-toplevel-reorder -fno-tree-vectorize
+    -fno-asynchronous-unwind-tables -fno-unwind-tables -I"$work/config" -I"$src/libgcc"
+    -I"$src/gcc" -I"$src/include" -c "$src/libgcc/crtstuff.c")
+  "${cross}gcc" "${crt[@]}" -fno-pie -DCRT_BEGIN -o "$out/crtbegin.o"
+  "${cross}gcc" "${crt[@]}" -fno-pie -DCRT_BEGIN -DCRTSTUFFT_O -o "$out/crtbeginT.o"
+  "${cross}gcc" "${crt[@]}" -fPIC -DCRT_BEGIN -DCRTSTUFFS_O -o "$out/crtbeginS.o"
+  "${cross}gcc" "${crt[@]}" -fno-pie -DCRT_END -o "$out/crtend.o"
+  "${cross}gcc" "${crt[@]}" -fPIC -DCRT_END -DCRTSTUFFS_O -o "$out/crtendS.o"
 }
 
 # What is left of Debian's MIPS32r2 objects holds only MIPS32 instructions;
@@ -316,15 +455,24 @@ build_softfp() {
 build_musl() {
   local root=$work/sysroot
   mkdir -p "$root/usr/include" "$root/usr/lib"
-  bash "$here/debian-package.sh" source musl "$work/musl"
+  bash "$here/debian-package.sh" "${sources[@]}" source musl "$work/musl"
   # Its copyright, which its licence asks to go with every copy of a
   # program that contains it.
   install -D -m 644 "$work/musl/COPYRIGHT" "$root/usr/share/musl/COPYRIGHT"
+  # musl's 64-bit PowerPC setjmp and longjmp save and restore the AltiVec
+  # registers v20-v31 whatever the core: on one without AltiVec (e5500)
+  # every setjmp dies. There nothing uses those registers, so nothing is
+  # lost when they are left alone; the jmp_buf keeps its size.
+  if [ "$arch" = powerpc64 ] &&
+    ! "${cross}gcc" "${cpu_flags[@]}" -dM -E - </dev/null | grep -q __ALTIVEC__; then
+    sed -i -E '/^\s*(stvx|lvx) /d' "$work"/musl/src/setjmp/powerpc64/{setjmp,longjmp}.s
+    ! grep -qE 'stvx|lvx' "$work"/musl/src/setjmp/powerpc64/{setjmp,longjmp}.s
+  fi
   # Against the sysroot's runtime; musl picks its "sf" variant from
   # -msoft-float. The shared libc.so is for linking and running the
   # dynamic builds here: on a router, the router's own musl serves them.
   cd "$work/musl"
-  ./configure --target="${cross%-}" --prefix=/usr --enable-optimize=size \
+  ./configure --target="$triplet" --prefix=/usr --enable-optimize=size \
     CROSS_COMPILE="$cross" CC="${cross}gcc" CFLAGS="${cpu_flags[*]}" \
     LIBCC="$root/usr/lib/libgcc/libgcc.a"
   [ -z "$softfp_dir" ] || grep -q '^SUBARCH = .*-sf$' config.mak
@@ -343,7 +491,7 @@ build_uclibc() {
   local headers=$work/kernel-headers
   mkdir -p "$headers"
   for dir in linux asm asm-generic mtd; do
-    cp -a "/usr/${cross%-}/include/$dir" "$headers/"
+    cp -a "/usr/$triplet/include/$dir" "$headers/"
   done
 
   tar -xf "$uclibc_tarball" -C "$work"
@@ -393,7 +541,7 @@ BUSYBOX_OPTIONS=(STATIC LFS ASH SH_IS_ASH ASH_ECHO ASH_PRINTF ASH_TEST ASH_BASH_
 
 build_busybox() {
   local root=$work/sysroot
-  bash "$here/debian-package.sh" source busybox "$work/busybox"
+  bash "$here/debian-package.sh" "${sources[@]}" source busybox "$work/busybox"
   cd "$work/busybox"
   # The release's own date, not the build's, in the banner: the same
   # BusyBox from every build, so that its instruction counts repeat.
@@ -420,9 +568,10 @@ build_busybox() {
 # out what no router file needs: a build ID, which nothing reads, and code
 # pages of their own (x86-64's default, up to a page per segment); a static
 # musl file needs no RELRO either, which musl applies only in its dynamic
-# loader. Where ld aligns the end of RELRO to 64 KiB (AArch64, PowerPC), a
-# dynamic file goes without it too: it would pad a 6 KB file to 67 KB, the
-# price of hardening a short-lived program that reads only its arguments.
+# loader. Where ld aligns the end of RELRO to 64 KiB (AArch64, PowerPC,
+# LoongArch), a dynamic file goes without it too: it would pad a 6 KB file
+# to 67 KB, the price of hardening a short-lived program that reads only
+# its arguments.
 # The dynamic loader is the one the router's C library names.
 write_specs() {
   local self="-fno-pie -no-pie" lean="--build-id=none -z noseparate-code" loader=
@@ -431,7 +580,7 @@ write_specs() {
   musl)
     loader="%{!static:-dynamic-linker $musl_loader}"
     case $arch in
-    aarch64 | powerpc) lean+=" -z norelro" ;;
+    aarch64 | powerpc | powerpc64 | loongarch64) lean+=" -z norelro" ;;
     *) lean+=" %{static:-z norelro}" ;;
     esac
     ;;

@@ -2,9 +2,11 @@
 # Unpacks a Debian package into a folder: the upstream source of a source
 # package, or the files of a binary package built for any architecture.
 #
-# usage: debian-package.sh source PACKAGE DEST [MEMBER...]
+# usage: debian-package.sh [--suite SUITE] source PACKAGE DEST [MEMBER...]
 #        debian-package.sh deb PACKAGE ARCH DEST
 #        debian-package.sh depends PACKAGE ARCH
+#   --suite  another Debian release (trixie) of the same archive, in place
+#            of the machine's own
 #   source   the upstream tarball of a source package of the machine's own
 #            Debian release (busybox, qemu, musl...), its top folder
 #            stripped; MEMBER patterns pick members (default: all).
@@ -25,11 +27,16 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: debian-package.sh source PACKAGE DEST [MEMBER...]" >&2
+  echo "usage: debian-package.sh [--suite SUITE] source PACKAGE DEST [MEMBER...]" >&2
   echo "       debian-package.sh deb PACKAGE ARCH DEST" >&2
   echo "       debian-package.sh depends PACKAGE ARCH" >&2
   exit 2
 }
+suite=
+if [ "${1:-}" = --suite ]; then
+  [ $# -ge 2 ] || usage
+  suite=$2 && shift 2
+fi
 [ $# -ge 3 ] || usage
 kind=$1 package=$2
 case $kind in
@@ -44,13 +51,20 @@ trap 'rm -rf "$apt"' EXIT
 mkdir -p "$apt/parts" "$apt/lists/partial" "$apt/download"
 type=deb
 [ "$kind" != source ] || type=deb-src
+# Another release: the machine's suite names (bookworm, bookworm-updates,
+# bookworm-security) with its name in place of the machine's.
+rename=()
+if [ -n "$suite" ]; then
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  rename=(-e "s/\b$codename\b/$suite/g")
+fi
 for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
   [ -f "$file" ] || continue
-  sed -n "s/^deb /$type /p" "$file" >>"$apt/parts/machine.list"
+  sed -n "${rename[@]}" -e "s/^deb /$type /p" "$file" >>"$apt/parts/machine.list"
 done
 for file in /etc/apt/sources.list.d/*.sources; do
   [ -f "$file" ] || continue
-  sed "s/^Types:.*/Types: $type/" "$file" >"$apt/parts/${file##*/}"
+  sed "${rename[@]}" -e "s/^Types:.*/Types: $type/" "$file" >"$apt/parts/${file##*/}"
 done
 options=(-qq -o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt/parts"
   -o "Dir::State::Lists=$apt/lists" -o Debug::NoLocking=true -o APT::Sandbox::User=root)
