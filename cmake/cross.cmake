@@ -16,9 +16,22 @@ list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES IP4ADD_TARGET IP4ADD_SYSROOT)
 
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${row_ARCH})
-set(CMAKE_C_COMPILER ${row_TRIPLET}-gcc)
-set(CMAKE_CXX_COMPILER ${row_TRIPLET}-g++)
 string(JOIN " " flags ${row_CPU_FLAGS})
+set(tools "")
+if(row_SUITE)
+  # Another Debian release's compiler, run from a root of that release;
+  # CMake finds its binutils beside it.
+  execute_process(
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/../sysroot/compiler-root.sh --suite ${row_SUITE}
+            --triplet ${row_TRIPLET}
+    OUTPUT_VARIABLE tools OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "could not make ${row_SUITE}'s ${row_TRIPLET} compiler (see above)")
+  endif()
+  string(APPEND tools "/")
+endif()
+set(CMAKE_C_COMPILER ${tools}${row_TRIPLET}-gcc)
+set(CMAKE_CXX_COMPILER ${tools}${row_TRIPLET}-g++)
 
 if(row_LIBC STREQUAL "glibc")
   set(IP4ADD_SYSROOT /usr/${row_TRIPLET})
@@ -27,6 +40,7 @@ else()
     execute_process(
       COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/../sysroot/build-sysroot.sh --libc ${row_LIBC}
               --triplet ${row_TRIPLET} --float ${row_FLOAT} --cpu "${flags}"
+              --suite "${row_SUITE}"
       OUTPUT_VARIABLE IP4ADD_SYSROOT OUTPUT_STRIP_TRAILING_WHITESPACE
       RESULT_VARIABLE status)
     if(NOT status EQUAL 0)

@@ -5,6 +5,9 @@
 #
 #   ip4add_target(NAME                  preset and build folder
 #     TRIPLET t                         Debian's cross compiler t-gcc/t-g++
+#     [SUITE release]                   the Debian release it comes from,
+#                                       where not this machine's: run
+#                                       from a root of that release
 #     [CPU flag...]                     what selects the instruction set:
 #                                       the oldest core of the family
 #     [FLOAT hard|soft]                 soft: integer code only, for FPU-less
@@ -76,12 +79,24 @@ ip4add_target(mips64-musl-sf TRIPLET mips64-linux-gnuabi64 CPU -march=mips64r2 F
 ip4add_target(mips64el-musl-sf TRIPLET mips64el-linux-gnuabi64 CPU -march=mips64r2 FLOAT soft
   LIBC musl LINK static dynamic MAX_BYTES 80896 8960 QEMU_CPU 5KEc RELEASE mips64el-musl-sf
   CLAIMS 5KEc 5KEf MIPS64R2-generic NOT_ON 5Kc)
+ip4add_target(armv4-musl-sf TRIPLET arm-linux-gnueabi CPU -march=armv4 FLOAT soft LIBC musl
+  LINK static dynamic MAX_BYTES 62976 9472 QEMU_CPU sa1110 RELEASE armv4-musl-sf
+  CLAIMS sa1100 sa1110 arm926 pxa270 arm1176 cortex-a9,vfp=off)
+ip4add_target(armeb-musl-sf TRIPLET arm-linux-gnueabi CPU -march=armv5te -mbig-endian FLOAT soft
+  LIBC musl LINK static dynamic MAX_BYTES 62976 9472 QEMU_CPU pxa250 RELEASE armeb-musl-sf
+  CLAIMS pxa250 pxa255 pxa260 pxa270 arm926 NOT_ON sa1110)
 ip4add_target(powerpc-musl-sf TRIPLET powerpc-linux-gnu CPU -mcpu=powerpc -mlong-double-64
   FLOAT soft LIBC musl LINK static dynamic MAX_BYTES 71424 7168 QEMU_CPU e500v2_v20
   RELEASE powerpc-musl-sf CLAIMS e500v2_v20 mpc8548_v20 440epx 7400 e300c3)
+ip4add_target(powerpc64-musl TRIPLET powerpc64-linux-gnu
+  CPU -mcpu=e5500 -mabi=elfv2 -mlong-double-64 LIBC musl LINK static dynamic
+  MAX_BYTES 67584 7168 QEMU_CPU e5500 RELEASE powerpc64-musl CLAIMS e5500 e6500 NOT_ON 970)
 ip4add_target(riscv64-musl TRIPLET riscv64-linux-gnu CPU -march=rv64gc -mabi=lp64d LIBC musl
   LINK static dynamic MAX_BYTES 56320 6144 QEMU_CPU rv64 RELEASE riscv64-musl
   CLAIMS rv64 sifive-u54)
+ip4add_target(loongarch64-musl TRIPLET loongarch64-linux-gnu SUITE trixie CPU -march=loongarch64
+  LIBC musl LINK static dynamic MAX_BYTES 83712 6400 QEMU_CPU la464 RELEASE loongarch64-musl
+  CLAIMS la464)
 ip4add_target(mips-uclibc TRIPLET mips-linux-gnu CPU -march=mips32r2 FLOAT soft LIBC uclibc
   LINK dynamic static MAX_BYTES 6912 81664 QEMU_CPU 24Kc BOOT malta-be)
 ip4add_target(mipsel-uclibc TRIPLET mipsel-linux-gnu CPU -march=mips32r2 FLOAT soft

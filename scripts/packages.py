@@ -56,8 +56,8 @@ DEBIAN = [
 # model of the architecture's baseline, on which the family's files ran.
 # Each package holds the static file: it needs no musl of Alpine's (armhf's
 # loader, ld-musl-armhf.so.1, is not the soft-float file's ld-musl-arm.so.1)
-# and apk computes no so: dependency for it. ppc64le, s390x and loongarch64
-# have no release file.
+# and apk computes no so: dependency for it. ppc64le and s390x have no
+# release file.
 ALPINE = [
     ("x86_64", "qemu-x86_64", "qemu64"),
     ("x86", "qemu-i386", "pentium3"),
@@ -65,6 +65,7 @@ ALPINE = [
     ("armv7", "qemu-arm", "cortex-a9,neon=off"),  # ARMv7-A with VFPv3-D16
     ("armhf", "qemu-arm", "arm1176"),  # ARMv6 with VFP: Raspberry Pi 1 and Zero
     ("riscv64", "qemu-riscv64", "rv64"),
+    ("loongarch64", "qemu-loongarch64", "la464"),
 ]
 APK3_FOLDER, ALPINE_FOLDER, DEBIAN_FOLDER = "apk", "alpine", "debian"
 

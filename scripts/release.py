@@ -485,9 +485,14 @@ def shipped_recipes(dist, archive, release_version):
 
 
 def notice(releases):
-    copyright_file = os.path.join(releases[0]["sysroot"], "usr/share/musl/COPYRIGHT")
-    with open(copyright_file, encoding="utf-8") as text:
-        musl = text.read()
+    # The files come from more than one musl (1.2.5 where the compiler is
+    # Debian 13's): each distinct notice once.
+    texts = {}
+    for release in releases:
+        with open(os.path.join(release["sysroot"], "usr/share/musl/COPYRIGHT"),
+                  encoding="utf-8") as text:
+            texts.setdefault(text.read(), None)
+    musl = "\n".join(texts)
     return ("ip4add is under the MIT licence (LICENSE). Its static files contain musl, the C\n"
             "library, whose licence asks that its copyright notice and permission notice go\n"
             "with every copy; that text follows. They also contain code of GCC's runtime\n"

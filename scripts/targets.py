@@ -23,6 +23,8 @@ import readme
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PRESETS = os.path.join(ROOT, "CMakePresets.json")
 LIBC_NAMES = {"glibc": "glibc 2.36", "uclibc": "uClibc-ng 1.0.35", "musl": "musl 1.2.3"}
+# A row of another Debian release (SUITE) takes its sources from there too.
+SUITES = {"trixie": ("Debian 13", {"musl": "musl 1.2.5"})}
 PARENT = "target"  # the hidden configure preset that every target preset inherits
 
 
@@ -50,11 +52,20 @@ def booted(row):
     return f"`{row['BOOT_QEMU']} -M {machine} -cpu {cpu}`, {origin}"
 
 
+def libc_name(row):
+    return SUITES.get(row["SUITE"], ("", {}))[1].get(row["LIBC"], LIBC_NAMES[row["LIBC"]])
+
+
+def suite_note(row):
+    """The Debian release the compiler comes from, where not this machine's."""
+    return f" ({SUITES[row['SUITE']][0]})" if row["SUITE"] else ""
+
+
 def description(row):
     float_abi = "soft-float" if row["FLOAT"] == "soft" else "hard-float"
-    cpu = " ".join([row["TRIPLET"]] + row["CPU_FLAGS"])
+    cpu = " ".join([row["TRIPLET"] + suite_note(row)] + row["CPU_FLAGS"])
     linkage = "static" if row["STATIC"] == "ON" else "dynamic"
-    return (f"{cpu}, {float_abi}, {LIBC_NAMES[row['LIBC']]}, {linkage}; "
+    return (f"{cpu}, {float_abi}, {libc_name(row)}, {linkage}; "
             f"tests {'under ' + emulator(row) if row['EMULATOR'] else 'on the host'}")
 
 
@@ -92,9 +103,8 @@ def targets_table(targets):
              "| And booted on | Release file |", "|---|---|---|---|---|---|---|---|"]
     for row in targets:
         flags = " ".join(row["CPU_FLAGS"])
-        compiler = f"`{row['TRIPLET']}`" + (f" `{flags}`" if flags else "")
-        lines.append(f"| `{row['NAME']}` | {compiler} | {row['FLOAT']} | "
-                     f"{LIBC_NAMES[row['LIBC']]} | "
+        cell = f"`{row['TRIPLET']}`{suite_note(row)}" + (f" `{flags}`" if flags else "")
+        lines.append(f"| `{row['NAME']}` | {cell} | {row['FLOAT']} | {libc_name(row)} | "
                      f"{'static' if row['STATIC'] == 'ON' else 'dynamic'} | "
                      f"{'`' + emulator(row) + '`' if row['EMULATOR'] else emulator(row)} | "
                      f"{booted(row)} | {row['RELEASE'] or ''} |")
