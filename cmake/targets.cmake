@@ -66,7 +66,7 @@ ip4add_target(armv7-musl TRIPLET arm-linux-gnueabihf
 ip4add_target(arm-musl-sf TRIPLET arm-linux-gnueabi CPU -march=armv5te FLOAT soft LIBC musl
   LINK static dynamic MAX_BYTES 62976 9472 QEMU_CPU arm926 BOOT armmp RELEASE arm-musl-sf
   CLAIMS arm926 arm946 pxa270 arm1136 arm1176 arm11mpcore cortex-a7,vfp=off,neon=off
-         cortex-a7 cortex-a8 cortex-a9,vfp=off cortex-a9 cortex-a15)
+         cortex-a7 cortex-a8 cortex-a9,vfp=off cortex-a9 cortex-a15 NOT_ON sa1110)
 ip4add_target(mips-musl-sf TRIPLET mips-linux-gnu CPU -march=mips32 FLOAT soft LIBC musl
   LINK static dynamic MAX_BYTES 80128 7936 QEMU_CPU 4Kc BOOT malta-be RELEASE mips-musl-sf
   CLAIMS 4Kc 4KEcR1 4KEc 24Kc 24KEc 24Kf 34Kf 74Kf M14Kc)

@@ -130,7 +130,9 @@ def float_abi(readelf, binary):
     return {"Advanced Micro Devices X86-64": "SSE2, in every x86-64",
             "AArch64": "FP/SIMD, in every ARMv8-A",
             "Intel 80386": "x87",
-            "RISC-V": "RV64 F and D, " + flags.split(", ")[-1]}.get(machine, machine)
+            "RISC-V": "RV64 F and D, " + flags.split(", ")[-1],
+            "LoongArch": "64-bit FPU, double-float ABI"
+            if "DOUBLE-FLOAT" in flags else flags}.get(machine, machine)
 
 
 def build(row, dist, release_version):
