@@ -72,22 +72,3 @@ ENTWARE = [
     ("mipselsf-k3.4", "mipsel-3.4", "qemu-mipsel", "24Kc"),
     ("x64-k3.2", "x64-3.2", "qemu-x86_64", "qemu64"),
 ]
-
-# The uname -m of a Linux system on each qemu program's CPUs. ARM's depends
-# on the core; MIPS says "mips" in both byte orders.
-UNAME = {
-    "qemu-x86_64": ["x86_64"],
-    "qemu-i386": ["i486", "i586", "i686"],
-    "qemu-aarch64": ["aarch64"],
-    "qemu-arm": ["armv7l", "armv6l", "armv5tel", "armv5tejl", "armv4l"],
-    "qemu-armeb": ["armv5teb"],
-    "qemu-mips": ["mips"],
-    "qemu-mipsel": ["mips"],
-    "qemu-mips64": ["mips64"],
-    "qemu-mips64el": ["mips64"],
-    "qemu-ppc": ["ppc"],
-    "qemu-ppc64": ["ppc64"],
-    "qemu-loongarch64": ["loongarch64"],
-    "qemu-riscv64": ["riscv64"],
-}
-
